@@ -1,0 +1,39 @@
+#include "diagnostics/known_folders.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <mutex>
+
+std::filesystem::path local_app_data_folder()
+{
+    static std::mutex mutex;
+    static std::filesystem::path cached;
+    std::lock_guard lock(mutex);
+    if (cached.empty())
+    {
+        PWSTR path = nullptr;
+        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) && path)
+            cached = path;
+        CoTaskMemFree(path);
+    }
+    return cached;
+}
+
+std::string maker_folder_name()
+{
+    static const std::string name = "Quenbrook";
+    return name;
+}
+
+std::string suite_folder_name()
+{
+    static const std::string name = "Velmora";
+    return name;
+}
+
+std::filesystem::path suite_data_folder()
+{
+    return local_app_data_folder() / maker_folder_name() / suite_folder_name();
+}

@@ -1,0 +1,179 @@
+#include "diagnostics/log.h"
+
+#include "diagnostics/known_folders.h"
+
+#include <system_error>
+
+namespace
+{
+// Local time of the system's current time zone at 100 ns resolution: "2026-12-04 13:26:16.1234567".
+std::string local_timestamp()
+{
+    FILETIME utc{};
+    GetSystemTimePreciseAsFileTime(&utc);
+    FILETIME local{};
+    if (!FileTimeToLocalFileTime(&utc, &local))
+        local = utc;
+    SYSTEMTIME st{};
+    FileTimeToSystemTime(&local, &st);
+    const auto ticks = (static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:07}", st.wYear, st.wMonth, st.wDay, st.wHour,
+                       st.wMinute, st.wSecond, ticks % 10'000'000);
+}
+
+std::wstring local_date()
+{
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    return fmt::format(L"{:04}-{:02}-{:02}", st.wYear, st.wMonth, st.wDay);
+}
+} // namespace
+
+std::string_view log_level_text(log_level level) noexcept
+{
+    switch (level)
+    {
+    case log_level::debug: return "DEBUG";
+    case log_level::info: return "INFO";
+    case log_level::warning: return "WARNING";
+    case log_level::error: return "ERROR";
+    case log_level::critical: return "CRITICAL";
+    }
+    return "UNKNOWN";
+}
+
+plain_text_logger::~plain_text_logger()
+{
+    if (file_ != INVALID_HANDLE_VALUE)
+        CloseHandle(file_);
+}
+
+void plain_text_logger::open(std::wstring_view application, std::wstring_view component) noexcept
+{
+    try
+    {
+        const std::wstring app(application);
+        const std::wstring comp(component);
+        auto folder = local_app_data_folder() / from_utf8(maker_folder_name()) / from_utf8(suite_folder_name()) / app;
+        if (!comp.empty())
+            folder /= comp;
+        folder /= L"Logs";
+        std::error_code ec;
+        if (!std::filesystem::exists(folder, ec))
+            std::filesystem::create_directories(folder, ec);
+        // A folder that cannot be made leaves the file unopenable; the log then stays closed.
+        open_file(folder / fmt::format(L"{} {}.log", comp.empty() ? app : comp, local_date()));
+    }
+    catch (...)
+    {
+    }
+}
+
+void plain_text_logger::open_file(const std::filesystem::path& file) noexcept
+{
+    try
+    {
+        std::lock_guard lock(mutex_);
+        if (open_attempted_)
+            return;
+        open_attempted_ = true;
+        path_ = file;
+        // Append-only access makes every WriteFile land at the current end of the file, even with other
+        // processes appending at the same time; full sharing lets them (and readers) in.
+        file_ = CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        opened_ = file_ != INVALID_HANDLE_VALUE;
+    }
+    catch (...)
+    {
+    }
+}
+
+void plain_text_logger::write_line(std::string line) noexcept
+{
+    try
+    {
+        line.push_back('\n');
+    }
+    catch (...)
+    {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (!opened_)
+        return;
+    // The line feed goes out with the line: one write per line keeps lines of other processes whole.
+    DWORD written = 0;
+    WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+bool plain_text_logger::is_open() const noexcept
+{
+    std::lock_guard lock(mutex_);
+    return opened_;
+}
+
+std::filesystem::path plain_text_logger::file_path() const
+{
+    std::lock_guard lock(mutex_);
+    return path_;
+}
+
+const std::shared_ptr<plain_text_logger>& process_logger() noexcept
+{
+    static const std::shared_ptr<plain_text_logger> logger = std::make_shared<plain_text_logger>();
+    return logger;
+}
+
+void open_log() noexcept
+{
+    process_logger()->open(L"Sortwell", L"Namespace");
+}
+
+namespace log_detail
+{
+std::string line_prefix(log_level level)
+{
+    return fmt::format("[{}] [P:{} T:{}] [{}] ", local_timestamp(), GetCurrentProcessId(), GetCurrentThreadId(),
+                       log_level_text(level));
+}
+
+void write_narrow(log_level level, std::string_view message)
+{
+    std::string line = line_prefix(level);
+    line.append(message);
+    process_logger()->write_line(std::move(line));
+}
+
+void write_wide(log_level level, std::wstring_view message)
+{
+    std::string line = line_prefix(level);
+    line.append(to_utf8(message));
+    process_logger()->write_line(std::move(line));
+}
+} // namespace log_detail
+
+std::string to_utf8(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string result(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,
+                            nullptr);
+    return result;
+}
+
+std::wstring from_utf8(std::string_view text)
+{
+    if (text.empty())
+        return {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    return result;
+}

@@ -1,0 +1,25 @@
+// The DLL's entry points. Registration is written by the suite's installer, so there is no
+// DllRegisterServer.
+
+#include "diagnostics/log.h"
+#include "module/class_object_gate.h"
+#include "module/namespace_module.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason != DLL_PROCESS_ATTACH)
+        return TRUE;
+    module_instance = instance;
+    open_log();
+    return the_module().initialization_failed() ? FALSE : TRUE;
+}
+
+extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+{
+    return gated_get_class_object(rclsid, riid, ppv);
+}
+
+extern "C" HRESULT __stdcall DllCanUnloadNow()
+{
+    return the_module().lock_count() == 0 ? S_OK : S_FALSE;
+}

@@ -1,0 +1,113 @@
+#include "common/setting_utilities/common_settings_file.h"
+
+#include "common/setting_utilities/json_document.h"
+#include "diagnostics/known_folders.h"
+#include "diagnostics/log.h"
+
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace common::setting_utilities
+{
+namespace
+{
+std::uint64_t ticks(const FILETIME& time) noexcept
+{
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::wstring module_file_name(HMODULE module)
+{
+    std::vector<wchar_t> buffer(260);
+    DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == buffer.size() || GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+    {
+        buffer.assign(65535, L'\0');
+        length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    }
+    return std::wstring(buffer.data(), length);
+}
+
+std::mutex defaults_mutex;
+std::filesystem::path defaults_cache;
+} // namespace
+
+std::filesystem::path defaults_folder(HMODULE module)
+{
+    std::lock_guard lock(defaults_mutex);
+    if (defaults_cache.empty())
+        defaults_cache = std::filesystem::path(module_file_name(module)).parent_path() / L"Content" / L"Configurations";
+    return defaults_cache;
+}
+
+std::uint64_t file_last_write_time(const std::wstring& path) noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return ticks(data.ftLastWriteTime);
+}
+
+common_settings_file::common_settings_file(HMODULE module, std::wstring sub_folder, std::wstring stem)
+    : sub_folder_(std::move(sub_folder)), stem_(std::move(stem)), module_(module)
+{
+    file_name_ = stem_ + L".json";
+    const auto folder = suite_data_folder() / sub_folder_;
+    folder_ = folder.wstring() + L"\\";
+    full_path_ = (folder / file_name_).wstring();
+    if (!std::filesystem::exists(folder))
+        std::filesystem::create_directories(folder);
+}
+
+bool common_settings_file::load(bool force)
+{
+    if (!force)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExW(full_path_.c_str(), GetFileExInfoStandard, &data) &&
+            ticks(data.ftLastWriteTime) == last_write_time_.load())
+            return true;
+    }
+    if (GetFileAttributesW(full_path_.c_str()) == INVALID_FILE_ATTRIBUTES && !seed_from_default())
+        return false;
+
+    const std::uint64_t time = file_last_write_time(full_path_);
+    if (!read())
+        return false;
+    last_write_time_ = time;
+    return true;
+}
+
+bool common_settings_file::seed_from_default()
+{
+    try
+    {
+        const auto source = defaults_folder(module_) / file_name_;
+        if (!std::filesystem::copy_file(source, full_path_, std::filesystem::copy_options::skip_existing))
+        {
+            log_message(log_level::critical, L"Unable to copy default settings from {} to {}", source.wstring(),
+                        full_path_);
+            throw std::runtime_error("Unable to copy fallback settings file. See logs for details.");
+        }
+        log_message(log_level::info, L"Copied default settings from {} to {}", source.wstring(), full_path_);
+        return true;
+    }
+    catch (const std::exception& e)
+    {
+        try
+        {
+            log_message(log_level::critical, "Unable to copy settings file. Details {}", e.what());
+        }
+        catch (...)
+        {
+        }
+        return false;
+    }
+}
+
+void common_settings_file::read_document(rapidjson::Document& document) const
+{
+    parse_strict_json(read_settings_text(full_path_), document);
+}
+} // namespace common::setting_utilities
