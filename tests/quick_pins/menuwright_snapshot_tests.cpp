@@ -116,6 +116,13 @@ TEST(menuwright_snapshot, one_broken_rule_makes_the_whole_snapshot_absent)
              put_word(b, 44, 1);
              put_word(b, 48, 20);
          }},
+        {"text-list table in the file but after the total size",
+         zero_pool,
+         [](auto& b, auto& l) {
+             b.resize(b.size() + 8);
+             put_word(b, 44, 1);
+             put_word(b, 48, l.total_size);
+         }},
         {"item table runs past the total size", {}, [](auto& b, auto&) { put_word(b, 36, get_word(b, 36) + 200); }},
         {"text-list table runs past the total size", {}, [](auto& b, auto&) { put_word(b, 44, 0x7FFFFFFF); }},
         {"definition table offset past the end", {}, [](auto& b, auto&) { put_word(b, 56, 0xFFFFFFF0); }},
