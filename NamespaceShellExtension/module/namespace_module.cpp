@@ -22,6 +22,12 @@ namespace_module& the_module() noexcept
     return module;
 }
 
+namespace
+{
+// Constructed during static initialisation, so DllMain finds the initialisation-failed flag set.
+[[maybe_unused]] namespace_module& module_at_startup = the_module();
+} // namespace
+
 HRESULT namespace_module::get_class_object(REFCLSID rclsid, REFIID riid, void** ppv) noexcept
 {
     if (!ppv)
@@ -36,21 +42,26 @@ HRESULT namespace_module::get_class_object(REFCLSID rclsid, REFIID riid, void** 
             continue;
 
         HRESULT hr = S_OK;
-        if (!entry->cached_class_object)
+        void* encoded = entry->cached_class_object.load(std::memory_order_acquire);
+        if (!encoded)
         {
             critical_section_lock lock(class_object_lock_);
-            if (!entry->cached_class_object)
+            encoded = entry->cached_class_object.load(std::memory_order_acquire);
+            if (!encoded)
             {
                 IUnknown* factory = nullptr;
                 hr = entry->create_class_object(entry->create_instance, __uuidof(IUnknown),
                                                 reinterpret_cast<void**>(&factory));
-                if (SUCCEEDED(hr))
-                    entry->cached_class_object = EncodePointer(factory);
+                if (SUCCEEDED(hr) && factory)
+                {
+                    encoded = EncodePointer(factory);
+                    entry->cached_class_object.store(encoded, std::memory_order_release);
+                }
             }
         }
-        if (!entry->cached_class_object)
+        if (!encoded)
             return FAILED(hr) ? hr : CLASS_E_CLASSNOTAVAILABLE;
-        auto* factory = static_cast<IUnknown*>(DecodePointer(entry->cached_class_object));
+        auto* factory = static_cast<IUnknown*>(DecodePointer(encoded));
         return factory->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
@@ -81,9 +92,8 @@ void namespace_module::release_class_objects() noexcept
 {
     for (auto* entry = object_map_begin(); entry != object_map_end(); ++entry)
     {
-        if (auto* encoded = entry->cached_class_object)
+        if (auto* encoded = entry->cached_class_object.exchange(nullptr))
         {
-            entry->cached_class_object = nullptr;
             static_cast<IUnknown*>(DecodePointer(encoded))->Release();
         }
     }

@@ -27,8 +27,10 @@ struct object_map_entry
     // Creates the class object (a cached class factory around create_instance).
     HRESULT (*create_class_object)(instance_creator create_instance, REFIID riid, void** ppv);
     instance_creator create_instance;
-    // The cached class object, stored encoded with EncodePointer; null until first created.
-    void* cached_class_object;
+    // The cached class object, stored encoded with EncodePointer; null until first created. Read
+    // without the module's critical section, so it is published with release and read with acquire:
+    // on ARM64 a plain pointer could be seen before the factory it points to.
+    std::atomic<void*> cached_class_object;
     void (*object_main)(bool starting);
 };
 
