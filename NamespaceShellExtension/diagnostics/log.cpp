@@ -126,6 +126,12 @@ const std::shared_ptr<plain_text_logger>& process_logger() noexcept
     return logger;
 }
 
+namespace
+{
+// The logger exists from static initialisation on; DllMain only opens it.
+[[maybe_unused]] const auto& logger_at_startup = process_logger();
+} // namespace
+
 void open_log() noexcept
 {
     process_logger()->open(L"Sortwell", L"Namespace");
