@@ -76,6 +76,13 @@ std::string read_settings_text(const std::filesystem::path& file)
 
 void parse_strict_json(std::string_view text, rapidjson::Document& document)
 {
+    // RapidJSON's memory stream reads a NUL as the end of the text, so "{}" followed by a NUL and
+    // anything at all would pass as one root value. A NUL is valid nowhere in JSON text.
+    if (text.find('\0') != std::string_view::npos)
+    {
+        document.SetNull();
+        return;
+    }
     document.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
     if (document.HasParseError())
         document.SetNull();
