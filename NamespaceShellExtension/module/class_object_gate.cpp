@@ -57,10 +57,11 @@ bool root_enabled(REFCLSID rclsid) noexcept
     }
     catch (const std::exception& e)
     {
-        // The settings folder could not be made: treated like a file that cannot be loaded.
+        // The settings folder could not be made (or memory ran out): the root counts as disabled, as
+        // when the file cannot be loaded.
         try
         {
-            log_message(log_level::error, "Failed to create the high level settings: {}", e.what());
+            log_message(log_level::error, "DllGetClassObject: exception: {}", e.what());
         }
         catch (...)
         {
@@ -68,6 +69,13 @@ bool root_enabled(REFCLSID rclsid) noexcept
     }
     catch (...)
     {
+        try
+        {
+            log_message(log_level::error, "DllGetClassObject: unknown exception");
+        }
+        catch (...)
+        {
+        }
     }
     if (app_enabled && switch_on)
         return true;
