@@ -10,14 +10,20 @@ std::filesystem::path local_app_data_folder()
 {
     static std::mutex mutex;
     static std::filesystem::path cached;
+    {
+        std::lock_guard lock(mutex);
+        if (!cached.empty())
+            return cached;
+    }
+    // Asked outside the lock; two first callers may both ask, and the first answer is kept.
+    std::filesystem::path fetched;
+    PWSTR path = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) && path)
+        fetched = path;
+    CoTaskMemFree(path);
     std::lock_guard lock(mutex);
     if (cached.empty())
-    {
-        PWSTR path = nullptr;
-        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) && path)
-            cached = path;
-        CoTaskMemFree(path);
-    }
+        cached = std::move(fetched);
     return cached;
 }
 
