@@ -3,6 +3,8 @@
 #include "diagnostics/log.h"
 #include "module/raii.h"
 
+#include <rapidjson/memorystream.h>
+
 #include <windows.h>
 
 namespace common::setting_utilities
@@ -83,7 +85,11 @@ void parse_strict_json(std::string_view text, rapidjson::Document& document)
         document.SetNull();
         return;
     }
-    document.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
+    // Document::Parse(text, length) wraps the text in an encoded stream that silently drops a leading
+    // UTF-8 byte-order mark; a settings file that starts with one must not parse, so read the bytes as
+    // they are.
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    document.ParseStream<rapidjson::kParseIterativeFlag, rapidjson::UTF8<>>(stream);
     if (document.HasParseError())
         document.SetNull();
 }
