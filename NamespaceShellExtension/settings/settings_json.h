@@ -1,0 +1,42 @@
+#pragma once
+// Members of the configuration files as the records hold them, and the indented output that the files
+// are written back in. A member that is missing or of another type counts as absent.
+
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace settings_json
+{
+// UTF-8 to UTF-16 without a round trip through the system: the configuration files hold thousands of
+// short strings, and the load of a large namespace file is dominated by their conversion otherwise.
+// A byte that does not start a well-formed sequence becomes U+FFFD.
+std::wstring widen(std::string_view text);
+std::string narrow(std::wstring_view text);
+
+// The member's string (embedded NULs kept), or nothing when it is missing or not a string.
+std::optional<std::wstring> wide_member(const rapidjson::Value& object, const char* name);
+// A JSON number that is an integer and fits 32 signed bits; 2.0, 1e2 and 2147483648 do not.
+std::optional<std::int32_t> int32_member(const rapidjson::Value& object, const char* name);
+std::optional<bool> bool_member(const rapidjson::Value& object, const char* name);
+
+// The decimal reading of a text as the C library's atoi does it: leading white space, one sign, the
+// digits up to the first other character; no digits give 0. Values beyond 32 bits saturate.
+std::int32_t decimal_prefix(std::string_view text);
+
+// Four spaces per level, ": " after member names, [] and {} for empty containers, no final line feed.
+using indented_writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+
+void write_string(indented_writer& writer, std::wstring_view text);
+void write_member(indented_writer& writer, const char* name, std::wstring_view text);
+void write_optional_member(indented_writer& writer, const char* name, const std::optional<std::wstring>& text);
+
+// Replaces the file's contents with the bytes (UTF-8, no byte-order mark). A file that cannot be opened
+// or written is logged and left as it is; the caller's answer does not change.
+void replace_file_contents(const std::wstring& path, std::string_view bytes);
+} // namespace settings_json
