@@ -58,8 +58,8 @@ int main()
     run("is_volume_responsive, drive path (table hit)", process_volume_guard(), drive_path,
         drive_path.substr(0, 3));
 
-    // A share that answers (the probe is simulated; there is no network here). Its key is longer than the
-    // string's inline buffer, so the guard allocates for it on every call.
+    // A share that answers (the probe is simulated; there is no network here). Its key is too long for a
+    // string's inline buffer: the guard must build it without allocating.
     auto environment = volume_guard::system_environment();
     environment.probe = [](const std::wstring&) { return true; };
     volume_guard share_guard(std::move(environment));
