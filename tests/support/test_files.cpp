@@ -93,9 +93,17 @@ std::vector<std::string> log_capture::lines() const
 
 std::vector<std::string> log_capture::messages() const
 {
+    return messages_from(0);
+}
+
+std::vector<std::string> log_capture::messages_from(DWORD process_id) const
+{
+    const std::string process = "[P:" + std::to_string(process_id) + " ";
     std::vector<std::string> result;
     for (const auto& line : lines())
     {
+        if (process_id != 0 && line.find(process) == std::string::npos)
+            continue;
         // "[date time] [P:1 T:2] [LEVEL] message"
         const auto level_start = line.find("] [", line.find("] [P:") + 1);
         if (level_start == std::string::npos)

@@ -39,6 +39,8 @@ public:
     std::vector<std::string> lines() const;
     // The messages only, without the "[time] [P:.. T:..] [LEVEL] " prefix, each as "LEVEL message".
     std::vector<std::string> messages() const;
+    // The same, only of the lines that the process with this id wrote.
+    std::vector<std::string> messages_from(DWORD process_id) const;
     bool contains(const std::string& level_and_message) const;
 
 private:

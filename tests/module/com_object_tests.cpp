@@ -1,0 +1,173 @@
+// The object model of every COM class: the module lock an object holds for its life, QueryInterface
+// with implied bases, creation that reports failures without leaking, and the COM boundary.
+
+#include "module/com_boundary.h"
+#include "module/com_object.h"
+
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+namespace
+{
+std::string hex(HRESULT hr)
+{
+    return fmt::format("0x{:08X}", hresult_bits(hr));
+}
+
+enum class start
+{
+    ok,
+    fail,
+    throw_bad_alloc,
+    throw_runtime_error,
+    throw_int,
+};
+
+class persist_object final : public com_object<persist_object, IPersistFolder2>
+{
+public:
+    HRESULT initialize(start how)
+    {
+        switch (how)
+        {
+        case start::ok: return S_OK;
+        case start::fail: return E_ACCESSDENIED;
+        case start::throw_bad_alloc: throw std::bad_alloc();
+        case start::throw_runtime_error: throw std::runtime_error("no");
+        case start::throw_int: throw 7;
+        }
+        return S_OK;
+    }
+
+    STDMETHODIMP GetClassID(CLSID* clsid) noexcept override
+    {
+        *clsid = CLSID_NULL;
+        return S_OK;
+    }
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE) noexcept override { return S_OK; }
+    STDMETHODIMP GetCurFolder(PIDLIST_ABSOLUTE* pidl) noexcept override
+    {
+        *pidl = nullptr;
+        return S_FALSE;
+    }
+};
+
+TEST(com_object, holds_one_module_lock_for_its_life)
+{
+    const LONG before = the_module().lock_count();
+    IPersistFolder2* folder = nullptr;
+    ASSERT_EQ(hex(persist_object::create_instance(IID_IPersistFolder2, reinterpret_cast<void**>(&folder), start::ok)),
+              hex(S_OK));
+    EXPECT_EQ(the_module().lock_count(), before + 1);
+
+    // Implied bases and IUnknown are answered; each answer is one more reference of the same object.
+    struct row
+    {
+        const char* name;
+        const IID* iid;
+        HRESULT expected;
+    };
+    const row rows[] = {
+        {"IUnknown", &IID_IUnknown, S_OK},
+        {"IPersist", &IID_IPersist, S_OK},
+        {"IPersistFolder", &IID_IPersistFolder, S_OK},
+        {"IPersistFolder2", &IID_IPersistFolder2, S_OK},
+        {"IPersistFolder3 (not implemented)", &IID_IPersistFolder3, E_NOINTERFACE},
+        {"IShellFolder", &IID_IShellFolder, E_NOINTERFACE},
+    };
+    for (const auto& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        void* answer = reinterpret_cast<void*>(1);
+        EXPECT_EQ(hex(folder->QueryInterface(*r.iid, &answer)), hex(r.expected));
+        if (r.expected == S_OK)
+        {
+            ASSERT_NE(answer, nullptr);
+            IUnknown* identity = nullptr;
+            static_cast<IUnknown*>(answer)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+            IUnknown* folder_identity = nullptr;
+            folder->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&folder_identity));
+            EXPECT_EQ(identity, folder_identity);
+            identity->Release();
+            folder_identity->Release();
+            static_cast<IUnknown*>(answer)->Release();
+        }
+        else
+            EXPECT_EQ(answer, nullptr);
+    }
+    EXPECT_EQ(hex(folder->QueryInterface(IID_IUnknown, nullptr)), hex(E_POINTER));
+
+    EXPECT_EQ(folder->AddRef(), 2u);
+    EXPECT_EQ(folder->Release(), 1u);
+    EXPECT_EQ(the_module().lock_count(), before + 1);
+    EXPECT_EQ(folder->Release(), 0u);
+    EXPECT_EQ(the_module().lock_count(), before);
+}
+
+TEST(com_object, failed_creation_leaves_no_object_and_no_lock)
+{
+    const LONG before = the_module().lock_count();
+    struct row
+    {
+        const char* name;
+        start how;
+        const IID* iid;
+        HRESULT expected;
+    };
+    const row rows[] = {
+        {"initialize fails", start::fail, &IID_IPersist, E_ACCESSDENIED},
+        {"initialize runs out of memory", start::throw_bad_alloc, &IID_IPersist, E_OUTOFMEMORY},
+        {"initialize throws a standard exception", start::throw_runtime_error, &IID_IPersist, E_FAIL},
+        {"initialize throws something else", start::throw_int, &IID_IPersist, E_FAIL},
+        {"the object lacks the interface", start::ok, &IID_IShellFolder, E_NOINTERFACE},
+    };
+    for (const auto& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        void* object = reinterpret_cast<void*>(1);
+        EXPECT_EQ(hex(persist_object::create_instance(*r.iid, &object, r.how)), hex(r.expected));
+        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(the_module().lock_count(), before);
+    }
+    EXPECT_EQ(hex(persist_object::create_instance(IID_IPersist, nullptr, start::ok)), hex(E_POINTER));
+    EXPECT_EQ(the_module().lock_count(), before);
+}
+
+TEST(com_boundary, answers_a_failure_and_logs_what_escaped)
+{
+    struct row
+    {
+        const char* name;
+        std::function<HRESULT()> body;
+        HRESULT expected;
+        std::vector<std::string> expected_log;
+    };
+    const row rows[] = {
+        {"success passes through", [] { return S_FALSE; }, S_FALSE, {}},
+        {"a failure code passes through unlogged", [] { return E_INVALIDARG; }, E_INVALIDARG, {}},
+        {"standard exception", []() -> HRESULT { throw std::runtime_error("disk gone"); }, E_FAIL,
+         {"ERROR EnumObjects: exception: disk gone"}},
+        {"HRESULT carried in an exception",
+         []() -> HRESULT { throw_if_failed(E_ACCESSDENIED, "SHBindToParent"); return S_OK; }, E_FAIL,
+         {"ERROR EnumObjects: exception: SHBindToParent failed with HRESULT 0x80070005"}},
+        {"out of memory", []() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY,
+         {"ERROR EnumObjects: exception: std::bad_alloc"}},
+        {"unknown exception", []() -> HRESULT { throw 42; }, E_FAIL, {"ERROR EnumObjects: unknown exception"}},
+    };
+    for (const auto& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        test_support::log_capture log;
+        EXPECT_EQ(hex(com_boundary("EnumObjects", r.body)), hex(r.expected));
+        EXPECT_EQ(log.messages(), r.expected_log);
+    }
+    test_support::log_capture log;
+    EXPECT_EQ(hex(com_boundary("GetUIObjectOf", []() -> HRESULT { throw 1; }, E_NOINTERFACE)), hex(E_NOINTERFACE));
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR GetUIObjectOf: unknown exception"});
+}
+} // namespace
