@@ -21,6 +21,40 @@ std::string local_timestamp()
                        st.wMinute, st.wSecond, ticks % 10'000'000);
 }
 
+// NTFS appends each write on an append-only handle whole, but Wine finds the end of the file and
+// writes in two steps, and network file systems need not be atomic either: two processes appending at
+// once then overwrite parts of each other's lines. Every process that logs here takes an exclusive
+// lock on one byte far past any real end of the file around its write. A writer that holds it too
+// long (a stuck process elsewhere) is given up on after a short wait: a log line must never hang the
+// shell, and an interleaved line is the lesser harm.
+constexpr DWORD append_lock_offset_high = 0x7FFFFFFF;
+constexpr DWORD append_lock_offset_low = 0xFFFFFFFE;
+constexpr ULONGLONG append_lock_patience_ms = 100;
+
+bool lock_appends(HANDLE file) noexcept
+{
+    OVERLAPPED at{};
+    at.Offset = append_lock_offset_low;
+    at.OffsetHigh = append_lock_offset_high;
+    const ULONGLONG deadline = GetTickCount64() + append_lock_patience_ms;
+    for (int attempt = 0;; ++attempt)
+    {
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+            return true;
+        if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= deadline)
+            return false;
+        Sleep(attempt < 16 ? 0 : 1);
+    }
+}
+
+void unlock_appends(HANDLE file) noexcept
+{
+    OVERLAPPED at{};
+    at.Offset = append_lock_offset_low;
+    at.OffsetHigh = append_lock_offset_high;
+    UnlockFileEx(file, 0, 1, 0, &at);
+}
+
 std::wstring local_date()
 {
     SYSTEMTIME st{};
@@ -78,9 +112,9 @@ void plain_text_logger::open_file(const std::filesystem::path& file) noexcept
             return;
         open_attempted_ = true;
         path_ = file;
-        // Append-only access makes every WriteFile land at the current end of the file, even with other
-        // processes appending at the same time; full sharing lets them (and readers) in.
-        file_ = CreateFileW(file.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+        // Append-only access makes every WriteFile land at the current end of the file; full sharing
+        // lets other processes (and readers) in. Read access is there only for the append lock.
+        file_ = CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
         opened_ = file_ != INVALID_HANDLE_VALUE;
@@ -104,8 +138,11 @@ void plain_text_logger::write_line(std::string line) noexcept
     if (!opened_)
         return;
     // The line feed goes out with the line: one write per line keeps lines of other processes whole.
+    const bool locked = lock_appends(file_);
     DWORD written = 0;
     WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (locked)
+        unlock_appends(file_);
 }
 
 bool plain_text_logger::is_open() const noexcept
