@@ -1,0 +1,349 @@
+#include "namespace/search_and_action_item_data.h"
+
+#include "commands/action_type.h"
+#include "namespace/configuration_references.h"
+#include "search/volume_guard.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <iterator>
+#include <new>
+
+namespace
+{
+bool is_separator(wchar_t c) noexcept
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool starts_with_ignoring_case(std::wstring_view text, std::wstring_view prefix) noexcept
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::towupper(text[i]) != std::towupper(prefix[i]))
+            return false;
+    return true;
+}
+
+bool is_drive(std::wstring_view text) noexcept
+{
+    return text.size() >= 2 && text[1] == L':' && std::iswalpha(text[0]);
+}
+
+// The end of the component that starts at `from`.
+std::size_t component_end(std::wstring_view text, std::size_t from) noexcept
+{
+    while (from < text.size() && !is_separator(text[from]))
+        ++from;
+    return from;
+}
+
+// The length of the part of `path` that names its volume and is never a file name: "C:", "\\?\C:",
+// "\\server\share" or "\\?\UNC\server\share" (without the separator after it); 0 for other paths.
+std::size_t root_length(std::wstring_view path) noexcept
+{
+    if (starts_with_ignoring_case(path, L"\\\\?\\UNC\\"))
+        return component_end(path, component_end(path, 8) + 1);
+    if (path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
+        is_separator(path[3]))
+        return is_drive(path.substr(4)) ? 6 : 4;
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]))
+        return std::min(path.size(), component_end(path, component_end(path, 2) + 1));
+    return is_drive(path) ? 2 : 0;
+}
+
+std::size_t last_separator(std::wstring_view text) noexcept
+{
+    for (std::size_t i = text.size(); i > 0; --i)
+        if (is_separator(text[i - 1]))
+            return i - 1;
+    return std::wstring_view::npos;
+}
+
+template <std::size_t N>
+void copy_text(wchar_t (&field)[N], std::wstring_view text) noexcept
+{
+    const std::size_t length = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), length * sizeof(wchar_t));
+    field[length] = L'\0';
+}
+
+template <std::size_t N>
+std::wstring read_text(const wchar_t (&field)[N])
+{
+    std::size_t length = 0;
+    while (length < N && field[length] != L'\0')
+        ++length;
+    return std::wstring(field, length);
+}
+
+// A zeroed identifier of `kind` with the default order, followed by the ID list's terminator.
+unique_child_id allocate_item(item_kind kind)
+{
+    void* memory = CoTaskMemAlloc(item_id_list_size);
+    if (!memory)
+        throw std::bad_alloc();
+    std::memset(memory, 0, item_id_list_size);
+    auto* item = static_cast<search_and_action_item_data*>(memory);
+    item->cb = item_data_size;
+    item->kind = static_cast<std::uint8_t>(kind);
+    item->order = no_order;
+    return unique_child_id(static_cast<PITEMID_CHILD>(memory));
+}
+
+search_and_action_item_data* data_of(const unique_child_id& id) noexcept
+{
+    return reinterpret_cast<search_and_action_item_data*>(id.get());
+}
+
+// The configuration's order is a 32-bit number; the identifier keeps its low 16 bits.
+std::uint16_t order_field(std::int64_t order) noexcept
+{
+    return static_cast<std::uint16_t>(order);
+}
+
+std::wstring join_sorted(std::vector<std::wstring> values)
+{
+    std::sort(values.begin(), values.end());
+    std::wstring text;
+    for (std::size_t i = 0; i < values.size(); ++i)
+    {
+        if (i > 0)
+            text += L';';
+        text += values[i];
+    }
+    return text;
+}
+} // namespace
+
+const search_and_action_item_data* own_item_data(PCUITEMID_CHILD child) noexcept
+{
+    if (!child)
+        return nullptr;
+    std::uint16_t size = 0;
+    std::memcpy(&size, child, sizeof(size));
+    return size == item_data_size ? reinterpret_cast<const search_and_action_item_data*>(child) : nullptr;
+}
+
+search_and_action_item_data* own_item_data(PITEMID_CHILD child) noexcept
+{
+    return const_cast<search_and_action_item_data*>(own_item_data(static_cast<PCUITEMID_CHILD>(child)));
+}
+
+unique_child_id create_folder_item(const namespace_settings::folder_record& folder)
+{
+    auto id = allocate_item(item_kind::organized_folder);
+    auto* item = data_of(id);
+    std::wstring path = main_root_parsing_name;
+    path += L'\\';
+    path += folder.name;
+    copy_text(item->path, path);
+    if (folder.order)
+        item->order = order_field(*folder.order);
+    copy_text(item->icon, folder.icon);
+    return id;
+}
+
+unique_child_id create_search_item(const namespace_settings::folder_record& folder,
+                                   const namespace_settings::query_record& query,
+                                   const std::vector<all_tags_settings::tag_record>& tags,
+                                   const std::vector<all_people_settings::person_record>& people)
+{
+    if (query.target)
+    {
+        // A target whose reference could not be replaced still holds its "$": it is no path, and the
+        // entry shows as a saved search instead.
+        const auto target = resolve_references(*query.target, tags, people);
+        if (!target.empty() && target.find(L'$') == std::wstring::npos)
+        {
+            auto id = allocate_item(item_kind::quick_pin);
+            auto* item = data_of(id);
+            copy_text(item->path, target);
+            copy_text(item->name, resolve_references(query.name, tags, people));
+            if (query.order)
+                item->order = order_field(*query.order);
+            item->stamp = file_stamp(target.c_str());
+            return id;
+        }
+    }
+
+    auto id = allocate_item(item_kind::organized_search);
+    auto* item = data_of(id);
+    std::wstring path = main_root_parsing_name;
+    path += L'\\';
+    path += folder.name;
+    path += L'\\';
+    path += resolve_references(query.name, tags, people);
+    copy_text(item->path, path);
+    if (query.order)
+        item->order = order_field(*query.order);
+    copy_text(item->query, resolve_references(query.query, tags, people));
+    copy_text(item->icon, resolve_references(query.icon, tags, people));
+    if (query.action_type)
+        item->action_type = static_cast<std::uint8_t>(action_type_from_text(*query.action_type));
+    if (query.action_parameters)
+        copy_text(item->action_parameters, resolve_references(*query.action_parameters, tags, people));
+    return id;
+}
+
+bool is_recycle_bin_path(std::wstring_view path)
+{
+    std::wstring folded(path);
+    for (auto& c : folded)
+        c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(c));
+    return folded.find(L"\\$recycle.bin\\") != std::wstring::npos ||
+           folded.find(L"\\$recycler\\") != std::wstring::npos;
+}
+
+unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
+                                   const std::vector<std::wstring>& people)
+{
+    return create_result_item(path, keywords, people, process_volume_guard());
+}
+
+unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
+                                   const std::vector<std::wstring>& people, volume_guard& guard)
+{
+    if (is_recycle_bin_path(path))
+        return {};
+    const std::wstring full_path(path);
+    // Reading the attributes of a file on a share that stopped answering would hold this thread for the
+    // system's whole network time-out.
+    if (!guard.is_responsive(full_path))
+        return {};
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(full_path.c_str(), GetFileExInfoStandard, &attributes))
+        return {};
+
+    auto id = allocate_item(item_kind::search_result);
+    auto* item = data_of(id);
+    copy_text(item->path, full_path);
+    copy_text(item->keywords, join_sorted(keywords));
+    copy_text(item->people, join_sorted(people));
+    item->stamp = file_stamp(attributes);
+    return id;
+}
+
+unique_child_id create_result_item(const search_result_record& record)
+{
+    return create_result_item(record.path, record.keywords, record.people);
+}
+
+unique_child_id create_pin_item_from_parts(std::wstring_view target_path, std::wstring_view display_name,
+                                           std::wstring_view link_path)
+{
+    auto id = allocate_item(item_kind::quick_pin);
+    auto* item = data_of(id);
+    copy_text(item->path, target_path);
+    copy_text(item->name, display_name);
+    copy_text(item->link_path, link_path);
+    item->stamp = file_stamp(std::wstring(target_path).c_str());
+    return id;
+}
+
+unique_child_id create_group_item_from_parts(std::wstring_view group_path, std::wstring_view display_name)
+{
+    auto id = allocate_item(item_kind::quick_pins_group);
+    auto* item = data_of(id);
+    copy_text(item->path, group_path);
+    copy_text(item->name, display_name);
+    item->stamp = file_stamp(std::wstring(group_path).c_str());
+    return id;
+}
+
+unique_child_id create_empty_result_item()
+{
+    return allocate_item(item_kind::search_result);
+}
+
+std::uint64_t file_stamp(const WIN32_FILE_ATTRIBUTE_DATA& attributes) noexcept
+{
+    const std::uint64_t last_write =
+        (static_cast<std::uint64_t>(attributes.ftLastWriteTime.dwHighDateTime) << 32) |
+        attributes.ftLastWriteTime.dwLowDateTime;
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    const std::uint64_t stamp = last_write ^ (size << 1);
+    // 0 is kept for "no attributes": a file whose time and size happen to cancel out still has some.
+    return stamp != 0 ? stamp : 1;
+}
+
+std::uint64_t file_stamp(const wchar_t* path) noexcept
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!path || !GetFileAttributesExW(path, GetFileExInfoStandard, &attributes))
+        return 0;
+    return file_stamp(attributes);
+}
+
+std::wstring path_file_name(std::wstring_view path)
+{
+    const auto rest = path.substr(root_length(path));
+    if (rest.empty() || is_separator(rest.back()))
+        return {};
+    const auto separator = last_separator(rest);
+    return std::wstring(separator == std::wstring_view::npos ? rest : rest.substr(separator + 1));
+}
+
+std::wstring path_parent(std::wstring_view path)
+{
+    const std::size_t root = root_length(path);
+    const auto separator = last_separator(path.substr(root));
+    if (separator == std::wstring_view::npos)
+        return std::wstring(path.substr(0, root));
+    std::size_t end = root + separator;
+    while (end > root && is_separator(path[end - 1]))
+        --end;
+    // A file right below the root keeps the root's separator: the parent of "C:\a.lnk" is "C:\".
+    if (end == root)
+        return std::wstring(path.substr(0, root + 1));
+    return std::wstring(path.substr(0, end));
+}
+
+std::wstring item_path(const search_and_action_item_data* item)
+{
+    return read_text(item->path);
+}
+
+std::wstring item_display_name(const search_and_action_item_data* item)
+{
+    if (item->kind == static_cast<std::uint8_t>(item_kind::quick_pin) ||
+        item->kind == static_cast<std::uint8_t>(item_kind::quick_pins_group))
+    {
+        auto name = read_text(item->name);
+        if (!name.empty())
+            return name;
+    }
+    return path_file_name(read_text(item->path));
+}
+
+std::wstring item_icon(const search_and_action_item_data* item)
+{
+    return read_text(item->icon);
+}
+
+std::wstring item_link_path(const search_and_action_item_data* item)
+{
+    return read_text(item->link_path);
+}
+
+std::wstring item_container_folder(const search_and_action_item_data* item)
+{
+    const auto source = item->kind == static_cast<std::uint8_t>(item_kind::quick_pins_group) ? read_text(item->path)
+                                                                                             : read_text(item->link_path);
+    if (source.empty())
+        return {};
+    return path_parent(source);
+}
+
+void refresh_stamp(search_and_action_item_data* item) noexcept
+{
+    // The field of a foreign-made record need not hold its NUL.
+    constexpr std::size_t units = sizeof(search_and_action_item_data::path) / sizeof(wchar_t);
+    wchar_t path[units + 1];
+    std::memcpy(path, item->path, sizeof(item->path));
+    path[units] = L'\0';
+    item->stamp = file_stamp(path);
+}
