@@ -390,11 +390,10 @@ bool settings_file::read()
     try
     {
         namespace_reader reader;
-        settings_json::settings_file_reader file(full_path());
-        auto stream = file.stream();
+        settings_json::settings_file_stream stream(full_path());
         rapidjson::Reader parser;
         const bool parsed = !parser.Parse<rapidjson::kParseIterativeFlag>(stream, reader).IsError() &&
-                            !file.held_nul() && reader.root_is_object;
+                            !stream.held_nul() && reader.root_is_object;
         // Text that does not parse, or a root that is not an object, changes nothing.
         if (!parsed)
             return true;

@@ -18,7 +18,7 @@ bool plain_ascii_without_nul(std::uint64_t word) noexcept
 }
 } // namespace
 
-settings_file_reader::settings_file_reader(const std::wstring& path, std::size_t chunk_size)
+settings_file_stream::settings_file_stream(const std::wstring& path, std::size_t chunk_size)
     : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
 {
@@ -34,7 +34,7 @@ settings_file_reader::settings_file_reader(const std::wstring& path, std::size_t
     buffer_.reset(new char[capacity_]);
 }
 
-bool settings_file_reader::advance(const char*& next, const char*& end)
+bool settings_file_stream::refill()
 {
     for (;;)
     {
@@ -43,8 +43,8 @@ bool settings_file_reader::advance(const char*& next, const char*& end)
             validate();
         if (valid_ != handed_out)
         {
-            next = buffer_.get() + handed_out;
-            end = buffer_.get() + valid_;
+            next_ = buffer_.get() + handed_out;
+            end_ = buffer_.get() + valid_;
             return true;
         }
         if (ended_ || !file_)
@@ -55,7 +55,7 @@ bool settings_file_reader::advance(const char*& next, const char*& end)
         consumed_ += valid_;
         valid_ = 0;
         filled_ = tail;
-        next = end = buffer_.get();
+        next_ = end_ = buffer_.get();
         const auto wanted = static_cast<DWORD>(std::min<std::uint64_t>(capacity_ - filled_, unread_));
         DWORD read = 0;
         if (wanted == 0 || !ReadFile(file_.get(), buffer_.get() + filled_, wanted, &read, nullptr) || read == 0)
@@ -71,7 +71,7 @@ bool settings_file_reader::advance(const char*& next, const char*& end)
 
 // Extends the validated bytes over what has been read, with the rules of read_settings_text: the
 // shortest forms only, no surrogates, nothing above U+10FFFF.
-void settings_file_reader::validate()
+void settings_file_stream::validate()
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.get());
     std::size_t i = valid_;

@@ -25,13 +25,12 @@ using namespace_settings::query_record;
 
 std::string streamed_text(const std::wstring& path, std::size_t chunk, bool& held_nul)
 {
-    settings_json::settings_file_reader reader(path, chunk);
-    auto stream = reader.stream();
+    settings_json::settings_file_stream stream(path, chunk);
     std::string text;
     while (stream.Peek() != '\0')
         text.push_back(stream.Take());
     EXPECT_EQ(stream.Tell(), text.size());
-    held_nul = reader.held_nul();
+    held_nul = stream.held_nul();
     return text;
 }
 
