@@ -272,6 +272,48 @@ TEST_F(class_object_gate, missing_settings_file_is_seeded_from_the_default_besid
     EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(source));
 }
 
+// Puts a file where the per-user settings folder belongs; the real folder is moved aside and put back.
+class settings_folder_blocked
+{
+public:
+    settings_folder_blocked()
+    {
+        std::error_code ec;
+        moved_ = std::filesystem::exists(folder_, ec);
+        if (moved_)
+            std::filesystem::rename(folder_, aside_);
+        test_support::write_file(folder_, "not a folder");
+    }
+    ~settings_folder_blocked()
+    {
+        std::error_code ec;
+        std::filesystem::remove(folder_, ec);
+        if (moved_)
+            std::filesystem::rename(aside_, folder_, ec);
+    }
+
+private:
+    std::filesystem::path folder_ = test_support::settings_folder();
+    std::filesystem::path aside_ = folder_.parent_path() / (L"Settings.aside-" + std::to_wstring(GetCurrentProcessId()));
+    bool moved_ = false;
+};
+
+TEST_F(class_object_gate, a_file_in_place_of_the_settings_folder_refuses_until_it_is_gone)
+{
+    {
+        settings_folder_blocked blocked;
+        test_support::log_capture log;
+        EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(CLASS_E_CLASSNOTAVAILABLE));
+        const auto messages = log.messages();
+        ASSERT_EQ(messages.size(), 3u) << ::testing::PrintToString(messages);
+        EXPECT_EQ(messages[0].rfind("CRITICAL Unable to copy settings file. Details ", 0), 0u) << messages[0];
+        EXPECT_EQ(messages[1], "ERROR Failed to load from high level settings file " + to_utf8(suite_settings_path().wstring()));
+        EXPECT_EQ(messages[2], sortwell_disabled);
+    }
+    // The same settings object reads the file once the folder is back.
+    EXPECT_EQ(hex(ask(dll_, quick_pins_clsid)), hex(S_OK));
+}
+
 // Runs in a child process whose executable lies in a folder without "Content": the defaults folder is
 // taken from the host executable, not from the DLL (which has one beside it).
 TEST(class_object_gate_child, DISABLED_missing_settings_without_default)
