@@ -191,6 +191,7 @@ TEST_F(people_file_test, reads_people_and_keeps_the_index_of_elements_that_are_n
         "Bob",
         {"name":"Carl","main_photo":7},
         {"main_photo":"d.jpg"},
+        {"name":["Eve"],"main_photo":null},
         null]})");
     all_people_settings::settings_file settings(nullptr);
     ASSERT_TRUE(settings.load(false));
@@ -200,6 +201,7 @@ TEST_F(people_file_test, reads_people_and_keeps_the_index_of_elements_that_are_n
         {},
         {.name = L"Carl"},
         {.main_photo = L"d.jpg"},
+        {},
         {},
     };
     EXPECT_TRUE(settings.people() == expected) << "people read: " << settings.people().size();
