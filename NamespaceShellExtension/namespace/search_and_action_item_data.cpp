@@ -231,6 +231,16 @@ unique_child_id create_result_item(const search_result_record& record)
     return create_result_item(record.path, record.keywords, record.people);
 }
 
+std::vector<unique_child_id> create_result_items(const std::vector<search_result_record>& records)
+{
+    std::vector<unique_child_id> items;
+    items.reserve(records.size());
+    for (const auto& record : records)
+        if (auto item = create_result_item(record))
+            items.push_back(std::move(item));
+    return items;
+}
+
 unique_child_id create_pin_item_from_parts(std::wstring_view target_path, std::wstring_view display_name,
                                            std::wstring_view link_path)
 {

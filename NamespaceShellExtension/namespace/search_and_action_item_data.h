@@ -119,6 +119,10 @@ unique_child_id create_result_item(const search_result_record& record);
 unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
                                    const std::vector<std::wstring>& people, volume_guard& guard);
 
+// The result items of a search's rows, in the rows' order, without the rows that create_result_item
+// drops. This is what the worker threads of a saved search hand to its enumerator.
+std::vector<unique_child_id> create_result_items(const std::vector<search_result_record>& records);
+
 // A quick pin from its parts (kind 4), with the stamp of `target_path`.
 unique_child_id create_pin_item_from_parts(std::wstring_view target_path, std::wstring_view display_name,
                                            std::wstring_view link_path);

@@ -1,0 +1,153 @@
+// The search cache with a clock the test moves: the 20-second life of finished results, the states a
+// lookup moves an entry through, least-recently-used eviction of the 31st query, and the moved-path set.
+
+#include "search/search_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace
+{
+using namespace std::chrono_literals;
+
+class search_cache_test : public ::testing::Test
+{
+protected:
+    std::shared_ptr<std::atomic<long long>> now_ms = std::make_shared<std::atomic<long long>>(5'000'000);
+    search_cache cache{[now = now_ms] { return search_cache::clock::time_point(std::chrono::milliseconds(now->load())); }};
+
+    void advance(std::chrono::milliseconds by) { *now_ms += by.count(); }
+
+    static std::vector<search_result_record> rows(std::initializer_list<const wchar_t*> paths)
+    {
+        std::vector<search_result_record> result;
+        for (const auto* path : paths)
+            result.push_back({.path = path});
+        return result;
+    }
+
+    enum class answer
+    {
+        ready,
+        must_search,
+        neither
+    };
+    answer ask(const std::wstring& key)
+    {
+        const auto found = cache.lookup(key);
+        EXPECT_FALSE(found.ready && found.must_search);
+        if (!found.ready)
+        {
+            EXPECT_TRUE(found.records.empty());
+        }
+        return found.ready ? answer::ready : found.must_search ? answer::must_search : answer::neither;
+    }
+};
+
+TEST_F(search_cache_test, finished_results_live_20_seconds)
+{
+    EXPECT_EQ(ask(L"q"), answer::must_search);
+    EXPECT_EQ(ask(L"q"), answer::neither) << "a second view waits for the running search";
+    cache.store(L"q", rows({L"C:\\a", L"C:\\b"}));
+    advance(20s);
+    const auto found = cache.lookup(L"q");
+    ASSERT_TRUE(found.ready);
+    ASSERT_EQ(found.records.size(), 2u);
+    EXPECT_EQ(found.records[1].path, L"C:\\b");
+
+    advance(1ms);
+    EXPECT_EQ(ask(L"q"), answer::must_search) << "stale after 20 s";
+    EXPECT_EQ(ask(L"q"), answer::neither) << "the stale entry is running again, its rows gone";
+    cache.store(L"q", rows({L"C:\\c"}));
+    EXPECT_EQ(cache.lookup(L"q").records.size(), 1u);
+}
+
+TEST_F(search_cache_test, a_failed_search_is_run_again_by_the_next_lookup)
+{
+    EXPECT_EQ(ask(L"q"), answer::must_search);
+    cache.fail(L"q");
+    EXPECT_EQ(ask(L"q"), answer::must_search);
+    EXPECT_EQ(ask(L"q"), answer::neither);
+    cache.fail(L"unknown key");  // nothing to fail, nothing made
+    EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST_F(search_cache_test, the_31st_query_evicts_the_least_recently_used)
+{
+    for (int i = 0; i < 30; ++i)
+    {
+        const auto key = L"q" + std::to_wstring(i);
+        ASSERT_EQ(ask(key), answer::must_search);
+        cache.store(key, rows({L"C:\\x"}));
+    }
+    // q0 used again: q1 is now the least recently used.
+    EXPECT_EQ(ask(L"q0"), answer::ready);
+    EXPECT_EQ(ask(L"q30"), answer::must_search);
+    EXPECT_EQ(cache.size(), 30u);
+    EXPECT_EQ(ask(L"q0"), answer::ready);
+    EXPECT_EQ(ask(L"q2"), answer::ready);
+    EXPECT_EQ(ask(L"q1"), answer::must_search) << "evicted, so a new entry";
+    // Making q1 again evicted q3, the least recently used by then.
+    EXPECT_EQ(ask(L"q3"), answer::must_search);
+}
+
+TEST_F(search_cache_test, rows_of_a_search_evicted_while_it_ran_are_dropped)
+{
+    ASSERT_EQ(ask(L"evicted"), answer::must_search);
+    for (int i = 0; i < 30; ++i)
+        ask(L"other" + std::to_wstring(i));
+    cache.store(L"evicted", rows({L"C:\\a"}));
+    EXPECT_EQ(cache.size(), 30u);
+    EXPECT_EQ(ask(L"evicted"), answer::must_search);
+}
+
+TEST_F(search_cache_test, a_waiter_wakes_when_the_search_ends_and_not_before)
+{
+    ASSERT_EQ(ask(L"q"), answer::must_search);
+    const auto start = std::chrono::steady_clock::now();
+    cache.wait_for_change(L"q", 150ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 140ms) << "nothing happened: the full timeout";
+
+    std::thread storer([&] {
+        std::this_thread::sleep_for(50ms);
+        cache.store(L"q", rows({L"C:\\a"}));
+    });
+    const auto waited_from = std::chrono::steady_clock::now();
+    cache.wait_for_change(L"q", 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - waited_from, 5s);
+    storer.join();
+    EXPECT_EQ(ask(L"q"), answer::ready);
+
+    // Nothing to wait for: a finished entry, or none.
+    const auto at = std::chrono::steady_clock::now();
+    cache.wait_for_change(L"q", 10s);
+    cache.wait_for_change(L"none", 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - at, 5s);
+}
+
+TEST_F(search_cache_test, moved_paths_are_kept_lower_cased_up_to_32)
+{
+    cache.add_moved_path(L"C:\\Photos\\Beach.JPG");
+    EXPECT_TRUE(cache.is_moved_path(L"c:\\photos\\beach.jpg"));
+    EXPECT_TRUE(cache.is_moved_path(L"C:\\PHOTOS\\BEACH.JPG"));
+    EXPECT_FALSE(cache.is_moved_path(L"C:\\Photos\\other.jpg"));
+    for (int i = 1; i < 32; ++i)
+        cache.add_moved_path(L"C:\\f" + std::to_wstring(i));
+    EXPECT_TRUE(cache.is_moved_path(L"c:\\photos\\beach.jpg")) << "32 paths fit";
+    EXPECT_TRUE(cache.is_moved_path(L"c:\\f31"));
+    cache.add_moved_path(L"C:\\f32");
+    EXPECT_FALSE(cache.is_moved_path(L"c:\\photos\\beach.jpg")) << "the 33rd empties the set";
+    EXPECT_FALSE(cache.is_moved_path(L"c:\\f32"));
+    cache.add_moved_path(L"C:\\again");
+    EXPECT_TRUE(cache.is_moved_path(L"c:\\again"));
+}
+
+TEST(search_cache_key, lower_cases_every_character)
+{
+    EXPECT_EQ(search_cache_key(L"System.Keywords = 'Family' AND System.Rating >= 63"),
+              L"system.keywords = 'family' and system.rating >= 63");
+}
+} // namespace
