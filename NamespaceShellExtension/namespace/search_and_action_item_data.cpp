@@ -241,6 +241,14 @@ std::vector<unique_child_id> create_result_items(const std::vector<search_result
     return items;
 }
 
+unique_child_id create_pin_item(const quick_pin_entry& entry, std::size_t position)
+{
+    auto id = entry.is_group ? create_group_item_from_parts(entry.target_path, entry.display_name)
+                             : create_pin_item_from_parts(entry.target_path, entry.display_name, entry.link_path);
+    data_of(id)->order = order_field(static_cast<std::int64_t>(position));
+    return id;
+}
+
 unique_child_id create_pin_item_from_parts(std::wstring_view target_path, std::wstring_view display_name,
                                            std::wstring_view link_path)
 {

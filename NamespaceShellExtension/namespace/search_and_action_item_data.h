@@ -9,6 +9,7 @@
 // another extension: recognise them with own_item_data() before reading anything.
 
 #include "module/raii.h"
+#include "quick_pins/quick_pins_store.h"
 #include "search/search_result_record.h"
 #include "search/volume_guard.h"
 #include "settings/all_people_settings.h"
@@ -122,6 +123,10 @@ unique_child_id create_result_item(std::wstring_view path, const std::vector<std
 // The result items of a search's rows, in the rows' order, without the rows that create_result_item
 // drops. This is what the worker threads of a saved search hand to its enumerator.
 std::vector<unique_child_id> create_result_items(const std::vector<search_result_record>& records);
+
+// A quick pins store entry: a group (kind 5) or a pin (kind 4). `position` is the entry's index in the
+// listing it came from, counting every entry of it, also those not turned into items.
+unique_child_id create_pin_item(const quick_pin_entry& entry, std::size_t position);
 
 // A quick pin from its parts (kind 4), with the stamp of `target_path`.
 unique_child_id create_pin_item_from_parts(std::wstring_view target_path, std::wstring_view display_name,

@@ -100,6 +100,11 @@ TEST_F(item_data_test, every_constructor_gives_a_12064_byte_record_and_a_termina
         {"group item from parts", [&] { return create_group_item_from_parts(scratch.path().wstring(), L"G"); },
          item_kind::quick_pins_group},
         {"empty result item", [] { return create_empty_result_item(); }, item_kind::search_result},
+        {"pin item", [&] { return create_pin_item({.display_name = L"A", .target_path = file, .link_path = L""}, 0); },
+         item_kind::quick_pin},
+        {"pin item of a group",
+         [&] { return create_pin_item({.display_name = L"G", .target_path = file, .link_path = L"", .is_group = true}, 1); },
+         item_kind::quick_pins_group},
     };
     for (const auto& r : rows)
     {
@@ -297,6 +302,42 @@ TEST_F(item_data_test, result_items_leave_out_recycled_vanished_and_unreachable_
     environment.debug_output = [](const wchar_t*) {};
     volume_guard dead_volumes(std::move(environment));
     EXPECT_FALSE(create_result_item(kept, {}, {}, dead_volumes));
+}
+
+TEST_F(item_data_test, pin_items_take_their_fields_and_their_position_from_the_store_entry)
+{
+    const auto target = make_file(L"target.docx");
+    const auto group_folder = (scratch.path() / L"Work").wstring();
+    CreateDirectoryW(group_folder.c_str(), nullptr);
+    const quick_pin_entry pin{.display_name = L"1. Report",
+                              .target_path = target,
+                              .link_path = group_folder + L"\\1. Report.lnk"};
+    const quick_pin_entry group{.display_name = L"Work",
+                                .target_path = group_folder,
+                                .link_path = group_folder,
+                                .is_group = true,
+                                .target_is_folder = true};
+
+    const auto pin_id = create_pin_item(pin, 3);
+    const auto& p = data(pin_id);
+    EXPECT_EQ(p.kind, static_cast<std::uint8_t>(item_kind::quick_pin));
+    EXPECT_EQ(item_path(&p), target);
+    EXPECT_EQ(item_display_name(&p), L"1. Report");
+    EXPECT_EQ(item_link_path(&p), group_folder + L"\\1. Report.lnk");
+    EXPECT_EQ(item_container_folder(&p), group_folder);
+    EXPECT_EQ(p.order, 3);
+    EXPECT_EQ(p.stamp, file_stamp(target.c_str()));
+    EXPECT_NE(p.stamp, 0u);
+
+    const auto group_id = create_pin_item(group, 0);
+    const auto& g = data(group_id);
+    EXPECT_EQ(g.kind, static_cast<std::uint8_t>(item_kind::quick_pins_group));
+    EXPECT_EQ(item_path(&g), group_folder);
+    EXPECT_EQ(item_display_name(&g), L"Work");
+    EXPECT_EQ(item_link_path(&g), L"") << "a group keeps no link path";
+    EXPECT_EQ(item_container_folder(&g), scratch.path().wstring());
+    EXPECT_EQ(g.order, 0);
+    EXPECT_NE(g.stamp, 0u);
 }
 
 TEST_F(item_data_test, keyword_and_people_texts_do_not_depend_on_the_order_of_the_values)
