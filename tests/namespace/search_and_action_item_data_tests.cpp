@@ -192,15 +192,6 @@ TEST_F(item_data_test, overlong_text_is_cut_to_each_field)
     }
 }
 
-TEST_F(item_data_test, a_600_character_result_path_keeps_its_first_520)
-{
-    auto id = create_empty_result_item();
-    auto* item = own_item_data(id.get());
-    const std::wstring path = L"C:\\" + std::wstring(597, L'd');
-    std::memcpy(item->path, path.c_str(), 520 * sizeof(wchar_t));
-    EXPECT_EQ(item_path(item), path.substr(0, 520));
-}
-
 TEST(item_data, stamp_combines_last_write_time_and_size)
 {
     struct row

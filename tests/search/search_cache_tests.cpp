@@ -144,10 +144,4 @@ TEST_F(search_cache_test, moved_paths_are_kept_lower_cased_up_to_32)
     cache.add_moved_path(L"C:\\again");
     EXPECT_TRUE(cache.is_moved_path(L"c:\\again"));
 }
-
-TEST(search_cache_key, lower_cases_every_character)
-{
-    EXPECT_EQ(search_cache_key(L"System.Keywords = 'Family' AND System.Rating >= 63"),
-              L"system.keywords = 'family' and system.rating >= 63");
-}
 } // namespace
