@@ -16,10 +16,11 @@ fi
 export WINEPREFIX="$build/wineprefix"
 stop_wine() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
-# One wineserver for all runs, and Wine's services started now, detached from our output: started by
-# the first benchmark they would inherit its output and hold a pipe to us open.
-WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1 &
-WINEDEBUG=-all wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+# One wineserver for all runs (it puts itself in the background once it is ready), and Wine's services
+# started now, detached from our output: started by the first benchmark they would inherit its output
+# and hold a pipe to us open.
+WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1
+WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 
 status=0
 for benchmark in "${benchmarks[@]}"; do

@@ -33,8 +33,11 @@ export WINEPREFIX="$build/wineprefix"
 "$root/scripts/wine-prefix.sh" "$build" --fresh
 stop_wine() { WINEPREFIX="$build/wineprefix" wineserver -k </dev/null >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
-# One persistent wineserver for the whole run, detached from our output.
-WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1 &
+# One persistent wineserver for the whole run, detached from our output (it puts itself in the
+# background once it is ready). Wine's services are started now, detached too: started by the first
+# test, they would inherit CTest's pipe to that test, and CTest would wait on them until it timed out.
+WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1
+WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 
 echo "== running the tests under Wine"
 status=0
