@@ -1,6 +1,6 @@
 #include "settings/namespace_settings.h"
 
-#include "settings/settings_file_stream.h"
+#include "common/setting_utilities/settings_file_stream.h"
 #include "settings/settings_json.h"
 
 #include <rapidjson/reader.h>
@@ -390,7 +390,7 @@ bool settings_file::read()
     try
     {
         namespace_reader reader;
-        settings_json::settings_file_stream stream(full_path());
+        common::setting_utilities::settings_file_stream stream(full_path());
         rapidjson::Reader parser;
         const bool parsed = !parser.Parse<rapidjson::kParseIterativeFlag>(stream, reader).IsError() &&
                             !stream.held_nul() && reader.root_is_object;

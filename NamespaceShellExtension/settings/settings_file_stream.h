@@ -1,76 +1,9 @@
 #pragma once
-// A settings file as a RapidJSON input stream, read in small chunks. It yields exactly the text that
-// read_settings_text gives (the file's bytes up to the first sequence that is not well-formed UTF-8; a
-// byte-order mark stays part of the text; nothing for a missing or unreadable file or one of 2 GiB or
-// more) without holding the whole file: under Wine a fresh multi-megabyte buffer costs more in page
-// faults than parsing what it holds. A NUL byte ends the text and is remembered, because JSON text
-// never holds one and RapidJSON would take it for the end.
+// The settings stream under the name the settings tests know it by; it lives with the settings base.
 
-#include "module/raii.h"
-
-#include <rapidjson/rapidjson.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <string>
+#include "common/setting_utilities/settings_file_stream.h"
 
 namespace settings_json
 {
-class settings_file_stream
-{
-public:
-    using Ch = char;
-
-    // chunk_size: bytes read per call, at least 4 (tests use small chunks to cross boundaries).
-    explicit settings_file_stream(const std::wstring& path, std::size_t chunk_size = 64 * 1024);
-    settings_file_stream(const settings_file_stream&) = delete;
-    settings_file_stream& operator=(const settings_file_stream&) = delete;
-
-    // The parser calls these for every byte; they only move a pointer until a chunk is used up. (Letting
-    // RapidJSON copy the stream into its locals instead made mingw's code slower, not faster.)
-    RAPIDJSON_FORCEINLINE Ch Peek()
-    {
-        if (RAPIDJSON_UNLIKELY(next_ == end_) && !refill())
-            return '\0';
-        return *next_;
-    }
-    RAPIDJSON_FORCEINLINE Ch Take()
-    {
-        if (RAPIDJSON_UNLIKELY(next_ == end_) && !refill())
-            return '\0';
-        return *next_++;
-    }
-    std::size_t Tell() const noexcept
-    {
-        return next_ ? consumed_ + static_cast<std::size_t>(next_ - buffer_.get()) : 0;
-    }
-
-    // Output is for in-situ parsing only, which this stream does not offer.
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    std::size_t PutEnd(Ch*) { return 0; }
-
-    // The text held a NUL byte: it must not count as parsed.
-    bool held_nul() const noexcept { return held_nul_; }
-
-private:
-    // Called when every validated byte has been handed out: validates or reads more. False at the end
-    // of the text.
-    bool refill();
-    void validate();
-
-    const char* next_ = nullptr; // next byte to hand out
-    const char* end_ = nullptr;  // end of the validated bytes
-    unique_hfile file_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t capacity_ = 0;
-    std::size_t valid_ = 0;    // end of the validated bytes, as an offset
-    std::size_t filled_ = 0;   // end of the bytes read
-    std::size_t consumed_ = 0; // bytes handed out before the buffer's first byte
-    std::uint64_t unread_ = 0; // bytes of the file not yet read
-    bool ended_ = false;       // no more text: end of file, read failure, invalid UTF-8 or NUL
-    bool held_nul_ = false;
-};
-} // namespace settings_json
+using common::setting_utilities::settings_file_stream;
+}

@@ -1,20 +1,19 @@
-#include "settings/settings_file_stream.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 
-namespace settings_json
+namespace common::setting_utilities
 {
 namespace
 {
 constexpr std::uint64_t high_bits = 0x8080808080808080ull;
-constexpr std::uint64_t low_bits = 0x0101010101010101ull;
 
-bool plain_ascii_without_nul(std::uint64_t word) noexcept
+bool plain_ascii(std::uint64_t word) noexcept
 {
-    return (word & high_bits) == 0 && ((word - low_bits) & ~word & high_bits) == 0;
+    return (word & high_bits) == 0;
 }
 } // namespace
 
@@ -32,6 +31,15 @@ settings_file_stream::settings_file_stream(const std::wstring& path, std::size_t
     // Three bytes more than a chunk: an incomplete sequence at the end of one chunk is carried over.
     capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(chunk_size, 4), unread_)) + 3;
     buffer_.reset(new char[capacity_]);
+}
+
+std::string_view settings_file_stream::take_run()
+{
+    if (next_ == end_ && !refill())
+        return {};
+    const std::string_view run(next_, static_cast<std::size_t>(end_ - next_));
+    next_ = end_;
+    return run;
 }
 
 bool settings_file_stream::refill()
@@ -69,8 +77,8 @@ bool settings_file_stream::refill()
     }
 }
 
-// Extends the validated bytes over what has been read, with the rules of read_settings_text: the
-// shortest forms only, no surrogates, nothing above U+10FFFF.
+// Extends the validated bytes over what has been read: the shortest forms only, no surrogates, nothing
+// above U+10FFFF.
 void settings_file_stream::validate()
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.get());
@@ -81,19 +89,13 @@ void settings_file_stream::validate()
         {
             std::uint64_t word;
             std::memcpy(&word, bytes + i, 8);
-            if (plain_ascii_without_nul(word))
+            if (plain_ascii(word))
             {
                 i += 8;
                 continue;
             }
         }
         const unsigned char c = bytes[i];
-        if (c == 0)
-        {
-            held_nul_ = true;
-            ended_ = true;
-            break;
-        }
         if (c < 0x80)
         {
             ++i;
@@ -142,4 +144,4 @@ void settings_file_stream::validate()
     }
     valid_ = i;
 }
-} // namespace settings_json
+} // namespace common::setting_utilities
