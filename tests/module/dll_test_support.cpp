@@ -1,57 +1,57 @@
 #include "dll_test_support.h"
 
+#include "diagnostics/log.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
 
-#include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
-#include <system_error>
 
 namespace module_test
 {
 namespace
 {
 constexpr wchar_t marker_key[] = L"SOFTWARE\\Quenbrook\\Velmora\\InstallerMaintenance";
-
-// Increases with every write, so each rewrite gets a last-write time later than all before it.
-std::atomic<int> write_generation{0};
 } // namespace
+
+std::string hex(HRESULT hr)
+{
+    return fmt::format("0x{:08X}", hresult_bits(hr));
+}
 
 std::filesystem::path dll_path()
 {
     const std::wstring named = test_support::environment_value(L"VELMORA_TEST_DLL");
-    if (!named.empty())
-        return named;
-    return test_support::executable_folder() / L"Sortwell.NamespaceShellExtension.dll";
+    return named.empty() ? test_support::executable_folder() / L"Sortwell.NamespaceShellExtension.dll"
+                         : std::filesystem::path(named);
 }
 
-loaded_dll::loaded_dll(const std::filesystem::path& path)
+loaded_dll::loaded_dll() : module(LoadLibraryW(dll_path().c_str()))
 {
-    module_ = LoadLibraryW(path.c_str());
-    if (!module_)
+    if (!module)
         return;
-    get_class_object_ = reinterpret_cast<get_class_object_function>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-    can_unload_now_ = reinterpret_cast<can_unload_now_function>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    get_class_object = reinterpret_cast<decltype(get_class_object)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    can_unload_now =
+        reinterpret_cast<decltype(can_unload_now)>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
 }
 
 loaded_dll::~loaded_dll()
 {
-    if (module_)
-        FreeLibrary(module_);
+    if (module)
+        FreeLibrary(module);
 }
 
-HRESULT loaded_dll::get_class_object(REFCLSID clsid, REFIID riid, void** ppv) const
+HRESULT ask(const loaded_dll& dll, REFCLSID clsid)
 {
-    return get_class_object_(clsid, riid, ppv);
-}
-
-HRESULT loaded_dll::can_unload_now() const
-{
-    return can_unload_now_();
+    void* factory = reinterpret_cast<void*>(1);
+    const HRESULT hr = dll.get_class_object(clsid, IID_IClassFactory, &factory);
+    if (SUCCEEDED(hr) && factory)
+        static_cast<IClassFactory*>(factory)->Release();
+    EXPECT_EQ(factory != nullptr, SUCCEEDED(hr)) << "*ppv on " << hex(hr);
+    return hr;
 }
 
 std::filesystem::path suite_settings_path()
@@ -59,72 +59,26 @@ std::filesystem::path suite_settings_path()
     return test_support::settings_folder() / L"High Level Settings.json";
 }
 
-suite_settings_guard::suite_settings_guard()
+void write_suite_settings(const std::string& bytes)
 {
-    std::error_code ec;
-    if (std::filesystem::exists(suite_settings_path(), ec))
-        original_ = test_support::read_file(suite_settings_path());
-}
-
-suite_settings_guard::~suite_settings_guard()
-{
-    if (original_)
-        write(*original_);
-    else
-        remove();
-}
-
-void suite_settings_guard::write(const std::string& bytes)
-{
+    static std::atomic<int> generation{0};
     test_support::write_file(suite_settings_path(), bytes);
-    test_support::touch_file(suite_settings_path(), ++write_generation);
-}
-
-void suite_settings_guard::remove()
-{
-    std::error_code ec;
-    std::filesystem::remove(suite_settings_path(), ec);
+    test_support::touch_file(suite_settings_path(), ++generation);
 }
 
 std::string suite_settings_json(bool show_in_explorer_panel, bool show_quick_pins, const char* status)
 {
-    return fmt::format(R"({{"version": "1.0", "apps": [{{"app_id": "sortwell", "name": "Sortwell", "status": "{}",
-  "settings": {{"general": {{"showInExplorerPanel": {}, "showQuickPinsInExplorerPanel": {}}}}}}}]}})",
+    return fmt::format(R"({{"apps": [{{"app_id": "sortwell", "status": "{}", "settings": {{"general":
+        {{"showInExplorerPanel": {}, "showQuickPinsInExplorerPanel": {}}}}}}}]}})",
                        status, show_in_explorer_panel, show_quick_pins);
 }
 
-maintenance_marker::maintenance_marker()
+void maintenance_marker::clear()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, marker_key, 0, KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS)
-    {
-        existed_ = true;
-        for (DWORD index = 0;; ++index)
-        {
-            wchar_t name[256];
-            DWORD name_length = static_cast<DWORD>(std::size(name));
-            DWORD type = 0;
-            BYTE data[1024];
-            DWORD size = sizeof(data);
-            if (RegEnumValueW(key, index, name, &name_length, nullptr, &type, data, &size) != ERROR_SUCCESS)
-                break;
-            saved_.push_back({std::wstring(name, name_length), type, std::vector<BYTE>(data, data + size)});
-        }
-        RegCloseKey(key);
-    }
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, marker_key, KEY_WOW64_64KEY, 0);
 }
 
-maintenance_marker::~maintenance_marker()
-{
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, marker_key, KEY_WOW64_64KEY, 0);
-    if (!existed_)
-        return;
-    for (const auto& value : saved_)
-        set_value(value.name.c_str(), value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
-}
-
-void maintenance_marker::set_value(const wchar_t* name, DWORD type, const void* data, DWORD size)
+void maintenance_marker::set(const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, marker_key, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
