@@ -1,0 +1,361 @@
+// The settings base class (locating, re-reading only on change), the suite settings file, and the strict
+// JSON every settings file is read as, fed hostile files through each file's public operations.
+
+#include "settings_fixture.h"
+
+#include "common/setting_utilities/common_settings_file.h"
+#include "diagnostics/log.h"
+#include "module/raii.h"
+#include "settings/all_tags_settings.h"
+#include "settings/high_level_settings.h"
+#include "settings/namespace_settings.h"
+
+#include <atomic>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace
+{
+using settings_test::configuration_file;
+using suite_settings = high_level_settings::settings_file;
+
+// A settings file that counts its reads and answers as told.
+class counting_file final : public common::setting_utilities::common_settings_file
+{
+public:
+    using common_settings_file::common_settings_file;
+    ~counting_file() = default;
+    bool read() override { return ++reads, answer; }
+    bool write() override { return false; }
+    int reads = 0;
+    bool answer = true;
+};
+
+class settings_file_test : public settings_test::settings_fixture
+{
+protected:
+    const std::filesystem::path suite_file = own_file(L"High Level Settings");
+
+    std::unique_ptr<suite_settings> load_suite(const std::string& bytes)
+    {
+        write(suite_file, bytes);
+        auto settings = std::make_unique<suite_settings>(nullptr, sub_folder(), L"High Level Settings");
+        EXPECT_TRUE(settings->load(false));
+        return settings;
+    }
+};
+
+// The application records in one line, for comparing whole maps.
+std::string describe(const suite_settings& settings)
+{
+    std::string text;
+    for (const auto& [id, app] : settings.apps())
+    {
+        text += "[" + id + "|" + app.app_id + "|" + app.name + "|" + app.version + "|" + app.status;
+        for (const auto& [key, value] : app.settings)
+        {
+            text += "|" + key + "=";
+            if (const bool* b = std::get_if<bool>(&value))
+                text += *b ? "true" : "false";
+            else if (const auto* i = std::get_if<std::int32_t>(&value))
+                text += "i" + std::to_string(*i);
+            else if (const auto* s = std::get_if<std::string>(&value))
+                text += "'" + *s + "'";
+            else
+                for (const auto& element : std::get<std::vector<std::string>>(value))
+                    text += "'" + element + "'";
+        }
+        text += "]";
+    }
+    return text;
+}
+
+std::string nested(const std::string& open, const std::string& close, int depth, const std::string& middle = "")
+{
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += open;
+    text += middle;
+    for (int i = 0; i < depth; ++i)
+        text += close;
+    return text;
+}
+
+TEST_F(settings_file_test, constructor_creates_missing_folders_or_raises)
+{
+    const counting_file settings(nullptr, sub_folder() + L"\\a\\b", L"Stem");
+    EXPECT_EQ(settings.full_path(), (own_folder() / L"a" / L"b" / L"Stem.json").wstring());
+    EXPECT_TRUE(std::filesystem::is_directory(own_folder() / L"a" / L"b"));
+    test_support::write_file(own_folder() / L"blocker", "a file where a folder should be");
+    EXPECT_THROW(counting_file(nullptr, sub_folder() + L"\\blocker\\inner", L"Stem"), std::filesystem::filesystem_error);
+}
+
+TEST_F(settings_file_test, load_reads_only_when_the_last_write_time_changes)
+{
+    const auto file = own_file(L"Counted");
+    write(file, "{}");
+    counting_file settings(nullptr, sub_folder(), L"Counted");
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_EQ(settings.reads, 1) << "an unchanged file was read again";
+
+    // New contents behind the old last-write time are not seen; a new time is, even with the same bytes.
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ASSERT_TRUE(GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &before));
+    test_support::write_file(file, R"({"changed": true})");
+    ASSERT_TRUE(SetFileTime(unique_hfile(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                                                     nullptr)).get(),
+                            nullptr, nullptr, &before.ftLastWriteTime));
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_EQ(settings.reads, 1);
+    write(file, R"({"changed": true})");
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_EQ(settings.reads, 2);
+    EXPECT_TRUE(settings.load(true));
+    EXPECT_EQ(settings.reads, 3) << "force reads an unchanged file";
+
+    // A failed read keeps the stored time, so the next load tries again.
+    write(file, "{}");
+    settings.answer = false;
+    EXPECT_FALSE(settings.load(false));
+    EXPECT_FALSE(settings.load(false));
+    settings.answer = true;
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_TRUE(settings.load(false));
+    EXPECT_EQ(settings.reads, 6);
+}
+
+TEST_F(settings_file_test, suite_settings_records_from_members_of_every_type)
+{
+    const std::pair<std::string, const char*> rows[] = {
+        {R"({"version": "3.1", "apps": [{"app_id": "sortwell", "name": "Sortwell", "version": "1.2", "status": "on",
+             "settings": {"flag": false, "count": -7, "label": "x", "list": ["a", 1, null, "b", {}, []],
+                          "none": null, "fraction": 1.5, "big": 2147483648, "smallest": -2147483648,
+                          "general": {"showInExplorerPanel": false, "n": 2147483647, "s": "t", "l": ["u"],
+                                      "inner": {"showInExplorerPanel": true}, "z": null, "f": 0.5,
+                                      "huge": -2147483649}}}]})",
+         "[sortwell|sortwell|Sortwell|1.2|on|count=i-7|flag=false|general.l='u'|general.n=i2147483647"
+         "|general.s='t'|general.showInExplorerPanel=false|label='x'|list='a''b'|smallest=i-2147483648]"},
+        {R"({"apps": [{"app_id": "sortwell", "name": 1, "version": true, "status": ["disabled"], "settings": []}]})",
+         "[sortwell|sortwell|||]"},
+        {R"({"apps": [1, "sortwell", null, [], {"name": "no id"}, {"app_id": 5}, {"app_id": ""}, {"app_id": null},
+                      {"app_id": "menuwright"}]})",
+         "[menuwright|menuwright|||]"},
+        {R"({"apps": [{"app_id": "sortwell", "name": "first"}, {"app_id": "sortwell", "name": "second"}]})",
+         "[sortwell|sortwell|first||]"},
+        {R"({"apps": [{"app_id": "b"}, {"app_id": "B"}, {"app_id": "a"}]})", "[B|B|||][a|a|||][b|b|||]"},
+        {R"({"apps": []})", ""},
+        {R"({"apps": [{"app_id": "sortwell", "settings": {"general": {"deep": )" + nested("[", "]", 100'000) +
+             R"(, "deeper": )" + nested("{\"a\":", "}", 100'000, "1") + R"(, "showInExplorerPanel": false}}}]})",
+         "[sortwell|sortwell||||general.deep=|general.showInExplorerPanel=false]"},
+    };
+    for (const auto& [document, expected] : rows)
+    {
+        SCOPED_TRACE(document.substr(0, 100));
+        EXPECT_EQ(describe(*load_suite(document)), expected);
+    }
+}
+
+TEST_F(settings_file_test, suite_settings_answers)
+{
+    const auto settings = load_suite(R"({"apps": [
+        {"app_id": "sortwell", "settings": {"general": {"off": false, "on": true, "text": "false", "zero": 0}}},
+        {"app_id": "other", "status": "disabled"}]})");
+    const std::tuple<const char*, const char*, bool> rows[] = {
+        {"sortwell", "general.off", false}, {"sortwell", "general.on", true}, {"sortwell", "general.text", true},
+        {"sortwell", "general.zero", true}, {"sortwell", "general.none", true}, {"sortwell", "off", true},
+        {"nobody", "general.off", true},    {"other", "general.off", true},
+    };
+    for (const auto& [app, key, expected] : rows)
+    {
+        SCOPED_TRACE(std::string(app) + " " + key);
+        EXPECT_EQ(settings->get_bool_setting(app, key), expected);
+    }
+    const std::pair<const char*, bool> statuses[] = {
+        {R"({"apps": [{"app_id": "sortwell", "status": "disabled"}]})", false},
+        {R"({"apps": [{"app_id": "sortwell", "status": "Disabled"}]})", true},
+        {R"({"apps": [{"app_id": "sortwell", "status": "disabled "}]})", true},
+        {R"({"apps": [{"app_id": "sortwell", "status": false}]})", true},
+        {R"({"apps": [{"app_id": "other", "status": "disabled"}]})", true},
+        {R"({"apps": [{"app_id": "sortwell"}, {"app_id": "sortwell", "status": "disabled"}]})", true},
+    };
+    for (const auto& [document, enabled] : statuses)
+    {
+        SCOPED_TRACE(document);
+        write(suite_file, document);
+        EXPECT_EQ(settings->is_app_enabled(), enabled);
+    }
+    EXPECT_FALSE(settings->write());
+    EXPECT_EQ(test_support::read_file(suite_file), statuses[std::size(statuses) - 1].first) << "never written";
+}
+
+TEST_F(settings_file_test, hostile_suite_settings_leave_the_previous_contents)
+{
+    const std::string baseline =
+        R"({"version": "base", "apps": [{"app_id": "sortwell", "settings": {"general": {"showInExplorerPanel": false}}}]})";
+    const std::string baseline_description = "[sortwell|sortwell||||general.showInExplorerPanel=false]";
+    std::mt19937 random(20261205);
+    std::string random_bytes(4096, '\0');
+    for (auto& byte : random_bytes)
+        byte = static_cast<char>(random() & 0xFF);
+    const std::pair<const char*, std::string> rows[] = {
+        {"random bytes", random_bytes},
+        {"empty file", ""},
+        {"a byte-order mark before a valid document", "\xEF\xBB\xBF{\"apps\": []}"},
+        {"invalid UTF-8 inside a string", "{\"version\": \"a\xC3(\", \"apps\": []}"},
+        {"a NUL after the document", std::string("{\"apps\": []}\0{}", 15)},
+        {"root is an array", R"([{"apps": []}])"},
+        {"apps is an object", R"({"apps": {"app_id": "sortwell"}})"},
+        {"no apps member", R"({"app": []})"},
+        {"arrays nested 100,000 deep", nested("[", "]", 100'000)},
+        {"objects nested 100,000 deep, never closed", nested("{\"a\":", "", 100'000)},
+        {"a trailing comma", R"({"apps": [],})"},
+    };
+    for (const auto& [name, bytes] : rows)
+    {
+        SCOPED_TRACE(name);
+        const auto settings = load_suite(baseline);
+        ASSERT_EQ(describe(*settings), baseline_description);
+        write(suite_file, bytes);
+        EXPECT_TRUE(settings->load(false)) << "a file that gives no records still counts as read";
+        EXPECT_EQ(describe(*settings), baseline_description);
+        EXPECT_FALSE(settings->get_bool_setting("sortwell", "general.showInExplorerPanel"));
+    }
+}
+
+// Every settings file is strict JSON. A document counts as read when its "version" arrives: the suite and
+// namespace files keep their contents when it does not, the tags file fails its load.
+TEST_F(settings_file_test, every_reader_accepts_exactly_the_strict_grammar)
+{
+    const auto doc = [](const std::string& value) { return R"({"version":"ok","a":)" + value + "}"; };
+    const std::string ok = doc("1");
+    std::string unbalanced = doc(nested("[", "]", 100'000));
+    unbalanced.erase(unbalanced.size() - 2, 1);
+    const std::pair<std::string, bool> rows[] = {
+        {ok, true},
+        {" \t\r\n" + ok + "\r\n ", true},
+        {doc("[ 1 , -2.5e+3 , 0 , -0 , 1E2 , true , false , null , {} , [] ]"), true},
+        {doc(R"("\u00e9\ud83d\ude00 \" \\ \/ \b \f \n \r \t")"), true},
+        {doc("\"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80\""), true},
+        {doc(nested("[", "]", 100'000)), true},
+        {doc(nested("{\"k\":", "}", 100'000, "true")), true},
+        {R"({"version":"ok","version":"second"})", true},
+        // The text ends at the first byte that is not UTF-8, so what follows is never seen.
+        {ok + "\x80 not JSON", true},
+        {"", false},
+        {ok + " {}", false},
+        {ok + "x", false},
+        {"{,\"version\":\"ok\"}", false},
+        {doc("1,"), false},
+        {doc("[1,]"), false},
+        {doc("[,1]"), false},
+        {"// comment\n" + ok, false},
+        {"/* comment */" + ok, false},
+        {ok + " // comment", false},
+        {"{'version':'ok'}", false},
+        {"{version:\"ok\"}", false},
+        {R"({"version" "ok"})", false},
+        {R"({"version":"ok" "a":1})", false},
+        {ok + "}", false},
+        {doc("01"), false}, {doc("+1"), false}, {doc(".5"), false}, {doc("1."), false}, {doc("1e"), false},
+        {doc("0x10"), false}, {doc("NaN"), false}, {doc("Infinity"), false}, {doc("-Infinity"), false},
+        {doc("True"), false}, {doc("tru"), false}, {doc("nul"), false},
+        {doc(R"("\x")"), false}, {doc(R"("\u12")"), false}, {doc(R"("\'")"), false}, {doc(R"("\ud800")"), false},
+        {doc("\"tab\there\""), false}, {doc("\"line\nbreak\""), false}, {doc("\"\x01\""), false},
+        {doc("\"a\xC3(\""), false}, {doc("\"\xC0\xAF\""), false}, {doc("\"\xED\xA0\x80\""), false},
+        {doc("\"\xF4\x90\x80\x80\""), false},
+        {"\xEF\xBB\xBF" + ok, false},
+        {"\f" + ok, false}, {"\v" + ok, false}, {"\xC2\xA0" + ok, false},
+        {ok + std::string(1, '\0'), false},
+        {doc(std::string("\"x\0y\"", 5)), false},
+        {doc("["), false},
+        {doc("\"unterminated"), false},
+        {unbalanced, false},
+    };
+    for (const auto& [text, valid] : rows)
+    {
+        SCOPED_TRACE(::testing::PrintToString(text.substr(0, 80)));
+        write(configuration_file(L"Namespace"), text);
+        write(configuration_file(L"All Tags"), text);
+        const auto suite = load_suite(text);
+        namespace_settings::settings_file namespace_file(nullptr);
+        all_tags_settings::settings_file tags(nullptr);
+        EXPECT_EQ(suite->version() == "ok", valid) << "suite settings";
+        EXPECT_TRUE(namespace_file.load(false));
+        EXPECT_EQ(namespace_file.version() == L"ok", valid) << "namespace file";
+        EXPECT_EQ(tags.load(false), valid) << "tags file";
+    }
+}
+
+// Random damage to one document: whatever each reader makes of it, they agree on what it says.
+TEST_F(settings_file_test, damaged_files_read_the_same_in_every_reader)
+{
+    const std::string sample = R"({"unknown":{"version":"no"},"folders":[{"name":"\u2605","order":1,"queries":[
+        {"name":"Q","query":"System.Rating >= 13","target":"C:\\x"}, 7, null]}],
+        "tags":[{"name":"t","order":"2"}],"apps":[{"app_id":"sortwell"}],"version":"v\u00e9 1"})";
+    std::mt19937 random(20240611);
+    const std::string alphabet = "{}[]:,\"\\ntfu0123456789.-e \xE2\x98\x85\x80";
+    for (int round = 0; round < 300 && !HasFailure(); ++round)
+    {
+        std::string bytes = sample;
+        for (int e = 1 + static_cast<int>(random() % 4); e > 0 && !bytes.empty(); --e)
+        {
+            const std::size_t at = random() % bytes.size();
+            const int edit = static_cast<int>(random() % 3);
+            if (edit == 0)
+                bytes[at] = alphabet[random() % alphabet.size()];
+            else if (edit == 1)
+                bytes.erase(at, 1 + random() % 8);
+            else
+                bytes.insert(at, 1, alphabet[random() % alphabet.size()]);
+        }
+        SCOPED_TRACE("round " + std::to_string(round) + ": " + bytes);
+        write(configuration_file(L"Namespace"), bytes);
+        write(configuration_file(L"All Tags"), bytes);
+        const auto suite = load_suite(bytes);
+        namespace_settings::settings_file namespace_file(nullptr);
+        all_tags_settings::settings_file tags(nullptr);
+        EXPECT_TRUE(namespace_file.load(false));
+        tags.load(false);
+        EXPECT_EQ(to_utf8(namespace_file.version()), suite->version());
+        EXPECT_EQ(to_utf8(tags.version()), suite->version());
+    }
+}
+
+TEST_F(settings_file_test, readers_see_whole_maps_while_the_file_changes)
+{
+    const std::string a = R"({"apps": [{"app_id": "sortwell", "name": "A", "settings": {"general": {"x": false}}},
+                                       {"app_id": "x", "name": "A"}]})";
+    const std::string b = R"({"apps": [{"app_id": "sortwell", "name": "B", "status": "disabled"},
+                                       {"app_id": "y", "name": "B"}, {"app_id": "z", "name": "B"}]})";
+    const std::string a_description = "[sortwell|sortwell|A|||general.x=false][x|x|A||]";
+    const std::string b_description = "[sortwell|sortwell|B||disabled][y|y|B||][z|z|B||]";
+    const auto settings = load_suite(a);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, snapshots{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&, t] {
+            while (!done.load())
+            {
+                if (t == 0)
+                    settings->is_app_enabled(); // loads as well, concurrently with the writer's loads
+                const std::string seen = describe(*settings);
+                torn += seen != a_description && seen != b_description;
+                ++snapshots;
+            }
+        });
+    for (int i = 0; i < 150; ++i)
+    {
+        write(suite_file, i % 2 ? a : b);
+        settings->load(false);
+    }
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(snapshots.load(), 0);
+}
+} // namespace
