@@ -1,29 +1,41 @@
 #include "diagnostics/log.h"
 
+#include <memory>
+#include <type_traits>
+
+namespace
+{
+struct local_free
+{
+    void operator()(void* memory) const noexcept { LocalFree(memory); }
+};
+
+// The system's text for the code as FormatMessage gives it, line break included; empty when it has none.
+template <class Char>
+std::basic_string<Char> system_text(HRESULT code)
+{
+    constexpr DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    constexpr DWORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+    Char* buffer = nullptr;
+    DWORD length = 0;
+    if constexpr (std::is_same_v<Char, wchar_t>)
+        length = FormatMessageW(flags, nullptr, static_cast<DWORD>(code), language, reinterpret_cast<LPWSTR>(&buffer),
+                                0, nullptr);
+    else
+        length = FormatMessageA(flags, nullptr, static_cast<DWORD>(code), language, reinterpret_cast<LPSTR>(&buffer),
+                                0, nullptr);
+    const std::unique_ptr<Char, local_free> owner(buffer);
+    if (length == 0 || buffer == nullptr)
+        return {};
+    return std::basic_string<Char>(buffer, length);
+}
+} // namespace
+
 std::wstring hresult_message(HRESULT code)
 {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0,
-        nullptr);
-    if (length == 0 || buffer == nullptr)
-    {
-        if (buffer)
-            LocalFree(buffer);
+    std::wstring text = system_text<wchar_t>(code);
+    if (text.empty())
         return L"unable to get message from FormatMessage";
-    }
-    std::wstring text;
-    try
-    {
-        text.assign(buffer, length);
-    }
-    catch (...)
-    {
-        LocalFree(buffer);
-        throw;
-    }
-    LocalFree(buffer);
     const auto end = text.find_last_not_of(L" \t\r\n\v\f");
     text.erase(end == std::wstring::npos ? 0 : end + 1);
     return text;
@@ -31,29 +43,10 @@ std::wstring hresult_message(HRESULT code)
 
 std::string hresult_message_narrow(HRESULT code)
 {
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0,
-        nullptr);
-    if (length == 0 || buffer == nullptr)
-    {
-        if (buffer)
-            LocalFree(buffer);
+    std::string text = system_text<char>(code);
+    if (text.empty())
         return "Unknown HRESULT error.";
-    }
-    std::string text;
-    try
-    {
-        text.assign(buffer, length);
-    }
-    catch (...)
-    {
-        LocalFree(buffer);
-        throw;
-    }
-    LocalFree(buffer);
-    if (!text.empty() && text.back() == '\n')
+    if (text.back() == '\n')
         text.pop_back();
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
