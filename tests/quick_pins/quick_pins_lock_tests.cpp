@@ -6,7 +6,6 @@
 #include "module/raii.h"
 #include "support/child_process.h"
 
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -16,34 +15,9 @@ using namespace quick_pins_test;
 
 namespace
 {
-constexpr wchar_t group_variable[] = L"VELMORA_QP_GROUP";
-constexpr wchar_t paths_variable[] = L"VELMORA_QP_PATHS";
-constexpr wchar_t ready_variable[] = L"VELMORA_QP_READY";
-constexpr wchar_t go_variable[] = L"VELMORA_QP_GO";
-
-constexpr char pinning_child[] = "quick_pins_lock_child.DISABLED_pins_the_listed_paths";
-constexpr char dying_child[] = "quick_pins_lock_child.DISABLED_dies_holding_the_lock";
-
 std::wstring event_name(const wchar_t* what)
 {
     return L"Local\\velmora-quick-pins-" + std::wstring(what) + L"-" + std::to_wstring(GetCurrentProcessId());
-}
-
-void write_lines(const std::wstring& file, const std::vector<std::wstring>& lines)
-{
-    std::string text;
-    for (const auto& line : lines)
-        text += to_utf8(line) + "\n";
-    test_support::write_file(file, text);
-}
-
-std::vector<std::wstring> read_lines(const std::wstring& file)
-{
-    std::istringstream text(test_support::read_file(file));
-    std::vector<std::wstring> lines;
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(from_utf8(line));
-    return lines;
 }
 
 std::set<std::wstring> upper_case(const std::vector<std::wstring>& texts)
@@ -57,17 +31,21 @@ std::set<std::wstring> upper_case(const std::vector<std::wstring>& texts)
     return result;
 }
 
-// The children: each reads its group and paths from the environment, says it is ready, waits for the
-// parent's go, and pins.
+// The child: reads its group and the file listing its paths from the environment, says it is ready,
+// waits for the parent's go, and pins.
 TEST(quick_pins_lock_child, DISABLED_pins_the_listed_paths)
 {
-    const unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, test_support::environment_value(ready_variable).c_str()));
-    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, test_support::environment_value(go_variable).c_str()));
+    using test_support::environment_value;
+    const unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, environment_value(L"VELMORA_QP_READY").c_str()));
+    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, environment_value(L"VELMORA_QP_GO").c_str()));
     ASSERT_TRUE(ready && go);
-    const auto paths = read_lines(test_support::environment_value(paths_variable));
+    std::istringstream text(test_support::read_file(environment_value(L"VELMORA_QP_PATHS")));
+    std::vector<std::wstring> paths;
+    for (std::string line; std::getline(text, line);)
+        paths.push_back(from_utf8(line));
     SetEvent(ready.get());
     ASSERT_EQ(WaitForSingleObject(go.get(), 60'000), WAIT_OBJECT_0);
-    EXPECT_TRUE(pin_items(test_support::environment_value(group_variable), paths).has_value());
+    EXPECT_TRUE(pin_items(environment_value(L"VELMORA_QP_GROUP"), paths).has_value());
 }
 
 TEST(quick_pins_lock_child, DISABLED_dies_holding_the_lock)
@@ -80,54 +58,41 @@ TEST(quick_pins_lock_child, DISABLED_dies_holding_the_lock)
 class quick_pins_lock_test : public store_test
 {
 protected:
-    quick_pins_lock_test() : ready_(CreateEventW(nullptr, FALSE, FALSE, event_name(L"ready").c_str())),
-                             go_(CreateEventW(nullptr, TRUE, FALSE, event_name(L"go").c_str()))
-    {
-    }
-
     std::unique_ptr<test_support::child_test_process> start_pinning(const std::wstring& list_name,
                                                                     const std::vector<std::wstring>& paths)
     {
-        write_lines(scratch(list_name), paths);
+        std::string text;
+        for (const auto& path : paths)
+            text += to_utf8(path) + "\n";
+        test_support::write_file(scratch(list_name), text);
         return std::make_unique<test_support::child_test_process>(
-            pinning_child, test_support::child_test_process::environment{
-                               {group_variable, group()},
-                               {paths_variable, scratch(list_name)},
-                               {ready_variable, event_name(L"ready")},
-                               {go_variable, event_name(L"go")},
-                           });
+            "quick_pins_lock_child.DISABLED_pins_the_listed_paths",
+            test_support::child_test_process::environment{{L"VELMORA_QP_GROUP", group()},
+                                                          {L"VELMORA_QP_PATHS", scratch(list_name)},
+                                                          {L"VELMORA_QP_READY", event_name(L"ready")},
+                                                          {L"VELMORA_QP_GO", event_name(L"go")}});
     }
 
-    std::wstring group() const { return scratch(L"Group"); }
-
-    std::vector<std::wstring> pinned_targets() const
-    {
-        std::vector<std::wstring> targets;
-        for (const auto& name : folder_contents(group()))
-            targets.push_back(read_link_raw_path(group() + L"\\" + name));
-        return targets;
-    }
-
-    unique_handle ready_;
-    unique_handle go_;
+    unique_handle ready_{CreateEventW(nullptr, FALSE, FALSE, event_name(L"ready").c_str())};
+    unique_handle go_{CreateEventW(nullptr, TRUE, FALSE, event_name(L"go").c_str())};
 };
 
 TEST_F(quick_pins_lock_test, two_processes_pinning_at_once_write_no_duplicate_and_lose_no_pin)
 {
-    // Two folders with the same 30 file names: the processes compete for the numbered names too.
+    // Two folders with the same 30 file names: the processes compete for the numbered names too. Each
+    // also pins half of the other's paths, so that both try to pin those at once.
     std::vector<std::wstring> first, second, all;
     for (int i = 0; i < 30; ++i)
     {
         const std::wstring name = L"f" + std::to_wstring(i) + L".txt";
-        for (const wchar_t* folder : {L"a", L"b"})
-        {
-            make_file(scratch(std::wstring(folder) + L"\\" + name));
-            all.push_back(scratch(std::wstring(folder) + L"\\" + name));
-        }
         first.push_back(scratch(L"a\\" + name));
         second.push_back(scratch(L"b\\" + name));
+        for (const auto* paths : {&first, &second})
+        {
+            make_file(paths->back());
+            all.push_back(paths->back());
+        }
     }
-    // Each also pins half of the other's paths, so that both try to pin those at once.
     for (int i = 0; i < 15; ++i)
     {
         first.push_back(second[i]);
@@ -143,18 +108,19 @@ TEST_F(quick_pins_lock_test, two_processes_pinning_at_once_write_no_duplicate_an
     EXPECT_EQ(one->wait(), 0u);
     EXPECT_EQ(two->wait(), 0u);
 
-    const auto targets = pinned_targets();
+    std::vector<std::wstring> targets;
+    for (const auto& name : folder_contents(group()))
+        targets.push_back(read_link_raw_path(group() + L"\\" + name));
     EXPECT_EQ(targets.size(), all.size());
     EXPECT_TRUE(upper_case(targets) == upper_case(all)) << "some paths are pinned twice or not at all";
 
     // Between them the two counted every pin once.
     std::size_t counted = 0;
+    const std::string start = "INFO [quick-pins] Pinned ", end = " item(s) to '" + to_utf8(group()) + "'";
     for (const auto* child : {one.get(), two.get()})
     {
         const auto messages = log.messages_from(child->id());
         ASSERT_EQ(messages.size(), 1u);
-        const std::string start = "INFO [quick-pins] Pinned ";
-        const std::string end = " item(s) to '" + to_utf8(group()) + "'";
         ASSERT_TRUE(messages[0].starts_with(start) && messages[0].ends_with(end)) << messages[0];
         counted += std::stoul(messages[0].substr(start.size(), messages[0].size() - start.size() - end.size()));
     }
@@ -179,9 +145,8 @@ TEST_F(quick_pins_lock_test, a_holder_in_this_process_keeps_another_process_wait
 
 TEST_F(quick_pins_lock_test, an_abandoned_lock_does_not_stop_pinning)
 {
-    test_support::child_test_process child(dying_child);
+    test_support::child_test_process child("quick_pins_lock_child.DISABLED_dies_holding_the_lock");
     ASSERT_EQ(child.wait(), 7u);
-
     make_file(scratch(L"a.txt"));
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(pin_items(group(), {scratch(L"a.txt")}), std::optional<std::size_t>(1));

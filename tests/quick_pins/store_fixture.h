@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -19,6 +20,9 @@
 
 namespace quick_pins_test
 {
+using strings = std::vector<std::string>;
+using wstrings = std::vector<std::wstring>;
+
 inline std::filesystem::path published_folder()
 {
     return menuwright_data_folder() / L"published";
@@ -35,18 +39,26 @@ inline void remove_tree(const std::filesystem::path& folder)
     std::filesystem::remove_all(folder, ec);
 }
 
+inline void write_bytes(const std::filesystem::path& file, const std::vector<std::byte>& bytes)
+{
+    test_support::write_file(file, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+// The control file naming snapshot `number`, and that snapshot.
+inline void publish(std::int32_t number, const std::vector<std::byte>& snapshot)
+{
+    write_bytes(published_folder() / std::string(menuwright_writer::control_file_name),
+                menuwright_writer::control_file(number));
+    write_bytes(published_folder() / menuwright_writer::snapshot_file_name(number), snapshot);
+}
+
 // Publishes a model with these quick pins groups (name, folder text), in this order.
 inline void publish_groups(const std::vector<std::pair<std::u16string, std::u16string>>& groups)
 {
     menuwright_writer::snapshot_builder model;
     for (const auto& [name, folder] : groups)
         model.add_quick_pins_group(name, folder);
-    const auto snapshot = model.build();
-    const auto control = menuwright_writer::control_file(1);
-    test_support::write_file(published_folder() / std::string(menuwright_writer::control_file_name),
-                             std::string(reinterpret_cast<const char*>(control.data()), control.size()));
-    test_support::write_file(published_folder() / menuwright_writer::snapshot_file_name(1),
-                             std::string(reinterpret_cast<const char*>(snapshot.data()), snapshot.size()));
+    publish(1, model.build());
 }
 
 inline std::u16string u16(const std::wstring& text)
@@ -64,9 +76,7 @@ inline volume_guard::environment z_drive_unresponsive()
 {
     auto environment = volume_guard::system_environment();
     environment.probe = [](const std::wstring& root) {
-        if (root[0] == L'Z' || root[0] == L'z')
-            return false;
-        return GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return root[0] != L'Z' && root[0] != L'z' && GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
     };
     environment.read_switch = [] { return DWORD{0}; };
     environment.debug_output = [](const wchar_t*) {};
@@ -76,12 +86,9 @@ inline volume_guard::environment z_drive_unresponsive()
 class store_test : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        remove_tree(published_folder());
-        remove_tree(default_groups_folder());
-    }
-    void TearDown() override
+    void SetUp() override { clean(); }
+    void TearDown() override { clean(); }
+    static void clean()
     {
         remove_tree(published_folder());
         remove_tree(default_groups_folder());
@@ -91,6 +98,7 @@ protected:
     {
         return relative.empty() ? scratch_.path().wstring() : (scratch_.path() / relative).wstring();
     }
+    std::wstring group() const { return scratch(L"Group"); }
 
     // A shortcut written by the store's own writer, to a target that need not exist.
     static void make_pin(const std::wstring& link_file, const std::wstring& target)
