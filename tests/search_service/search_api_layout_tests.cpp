@@ -6,179 +6,71 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
 {
-#define RECORDED(name, ...)                                  \
-    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override     \
-    {                                                        \
-        last = #name;                                        \
-        return S_OK;                                         \
-    }
-
-// The three interfaces, each method recording its own name; IUnknown's slots are not called here.
-struct recording_base
+// The vtable slot of a virtual method as the compiler lays it out: in the Itanium C++ ABI that mingw-w64
+// follows, a pointer to a virtual member function holds 1 plus the method's byte offset in the vtable.
+template <class Method>
+std::size_t slot_of(Method method)
 {
-    const char* last = "";
-};
-
-#define RECORDING_IUNKNOWN                                                              \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; } \
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }                              \
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-struct recording_manager : ISearchManager, recording_base
-{
-    RECORDING_IUNKNOWN
-    RECORDED(GetIndexerVersionStr, LPWSTR*)
-    RECORDED(GetIndexerVersion, DWORD*, DWORD*)
-    RECORDED(GetParameter, LPCWSTR, PROPVARIANT**)
-    RECORDED(SetParameter, LPCWSTR, const PROPVARIANT*)
-    RECORDED(get_ProxyName, LPWSTR*)
-    RECORDED(get_BypassList, LPWSTR*)
-    RECORDED(SetProxy, PROXY_ACCESS, BOOL, DWORD, LPCWSTR, LPCWSTR)
-    RECORDED(GetCatalog, LPCWSTR, ISearchCatalogManager**)
-    RECORDED(get_UserAgent, LPWSTR*)
-    RECORDED(put_UserAgent, LPCWSTR)
-    RECORDED(get_UseProxy, PROXY_ACCESS*)
-    RECORDED(get_LocalBypass, BOOL*)
-    RECORDED(get_PortNumber, DWORD*)
-};
-
-struct recording_catalog : ISearchCatalogManager, recording_base
-{
-    RECORDING_IUNKNOWN
-    RECORDED(get_Name, LPWSTR*)
-    RECORDED(GetParameter, LPCWSTR, PROPVARIANT**)
-    RECORDED(SetParameter, LPCWSTR, PROPVARIANT*)
-    RECORDED(GetCatalogStatus, CatalogStatus*, CatalogPausedReason*)
-    RECORDED(Reset)
-    RECORDED(Reindex)
-    RECORDED(ReindexMatchingURLs, LPCWSTR)
-    RECORDED(ReindexSearchRoot, LPCWSTR)
-    RECORDED(put_ConnectTimeout, DWORD)
-    RECORDED(get_ConnectTimeout, DWORD*)
-    RECORDED(put_DataTimeout, DWORD)
-    RECORDED(get_DataTimeout, DWORD*)
-    RECORDED(NumberOfItems, LONG*)
-    RECORDED(NumberOfItemsToIndex, LONG*, LONG*, LONG*)
-    RECORDED(URLBeingIndexed, LPWSTR*)
-    RECORDED(GetURLIndexingState, LPCWSTR, DWORD*)
-    RECORDED(GetPersistentItemsChangedSink, ISearchPersistentItemsChangedSink**)
-    RECORDED(RegisterViewForNotification, LPCWSTR, ISearchViewChangedSink*, DWORD*)
-    RECORDED(GetItemsChangedSink, ISearchNotifyInlineSite*, REFIID, void**, GUID*, GUID*, DWORD*)
-    RECORDED(UnregisterViewForNotification, DWORD)
-    RECORDED(SetExtensionClusion, LPCWSTR, BOOL)
-    RECORDED(EnumerateExcludedExtensions, IEnumString**)
-    RECORDED(GetQueryHelper, ISearchQueryHelper**)
-    RECORDED(put_DiacriticSensitivity, BOOL)
-    RECORDED(get_DiacriticSensitivity, BOOL*)
-    RECORDED(GetCrawlScopeManager, ISearchCrawlScopeManager**)
-};
-
-struct recording_helper : ISearchQueryHelper, recording_base
-{
-    RECORDING_IUNKNOWN
-    RECORDED(get_ConnectionString, LPWSTR*)
-    RECORDED(put_QueryContentLocale, LCID)
-    RECORDED(get_QueryContentLocale, LCID*)
-    RECORDED(put_QueryKeywordLocale, LCID)
-    RECORDED(get_QueryKeywordLocale, LCID*)
-    RECORDED(put_QueryTermExpansion, SEARCH_TERM_EXPANSION)
-    RECORDED(get_QueryTermExpansion, SEARCH_TERM_EXPANSION*)
-    RECORDED(put_QuerySyntax, SEARCH_QUERY_SYNTAX)
-    RECORDED(get_QuerySyntax, SEARCH_QUERY_SYNTAX*)
-    RECORDED(put_QueryContentProperties, LPCWSTR)
-    RECORDED(get_QueryContentProperties, LPWSTR*)
-    RECORDED(put_QuerySelectColumns, LPCWSTR)
-    RECORDED(get_QuerySelectColumns, LPWSTR*)
-    RECORDED(put_QueryWhereRestrictions, LPCWSTR)
-    RECORDED(get_QueryWhereRestrictions, LPWSTR*)
-    RECORDED(put_QuerySorting, LPCWSTR)
-    RECORDED(get_QuerySorting, LPWSTR*)
-    RECORDED(GenerateSQLFromUserQuery, LPCWSTR, LPWSTR*)
-    RECORDED(WriteProperties, ITEMID, DWORD, PROPERTYKEY*, SEARCH_COLUMN_PROPERTIES*, FILETIME*)
-    RECORDED(put_QueryMaxResults, LONG)
-    RECORDED(get_QueryMaxResults, LONG*)
-};
-
-// Calls vtable slot `slot` of `object` the way a proxy or another compiler's caller would: by position.
-// The recording methods ignore their arguments, so six null ones stand in for any signature.
-template <class Interface>
-const char* call_slot(Interface* object, recording_base& recorder, std::size_t slot)
-{
-    using any_method = HRESULT(STDMETHODCALLTYPE*)(void*, void*, void*, void*, void*, void*, void*);
-    void** table = *reinterpret_cast<void***>(object);
-    recorder.last = "";
-    reinterpret_cast<any_method>(table[slot])(object, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    return recorder.last;
+    static_assert(sizeof(Method) == 2 * sizeof(std::ptrdiff_t));
+    std::ptrdiff_t words[2] = {};
+    std::memcpy(words, &method, sizeof(method));
+    return static_cast<std::size_t>(words[0] - 1) / sizeof(void*);
 }
 
-template <class Interface, class Recorder>
-void expect_slots(Recorder& recorder, const std::vector<std::string>& names)
+#define METHOD(interface, name) std::pair<std::string, std::size_t>(#name, slot_of(&interface::name))
+
+// The methods in the SDK's order; IUnknown's three come first.
+void expect_in_order(const std::vector<std::pair<std::string, std::size_t>>& methods)
 {
-    Interface* object = &recorder;
-    for (std::size_t i = 0; i < names.size(); ++i)
+    for (std::size_t i = 0; i < methods.size(); ++i)
     {
-        SCOPED_TRACE("slot " + std::to_string(i + 3) + " " + names[i]);
-        EXPECT_EQ(call_slot(object, recorder, i + 3), names[i]);
+        SCOPED_TRACE(methods[i].first);
+        EXPECT_EQ(methods[i].second, i + 3);
     }
 }
 
-TEST(search_api, search_manager_methods_sit_in_their_slots)
+TEST(search_api, methods_sit_in_their_vtable_slots)
 {
-    recording_manager manager;
-    expect_slots<ISearchManager>(manager, {"GetIndexerVersionStr", "GetIndexerVersion", "GetParameter", "SetParameter",
-                                           "get_ProxyName", "get_BypassList", "SetProxy", "GetCatalog", "get_UserAgent",
-                                           "put_UserAgent", "get_UseProxy", "get_LocalBypass", "get_PortNumber"});
-}
-
-TEST(search_api, catalog_manager_methods_sit_in_their_slots)
-{
-    recording_catalog catalog;
-    expect_slots<ISearchCatalogManager>(
-        catalog, {"get_Name", "GetParameter", "SetParameter", "GetCatalogStatus", "Reset", "Reindex", "ReindexMatchingURLs",
-                  "ReindexSearchRoot", "put_ConnectTimeout", "get_ConnectTimeout", "put_DataTimeout", "get_DataTimeout",
-                  "NumberOfItems", "NumberOfItemsToIndex", "URLBeingIndexed", "GetURLIndexingState",
-                  "GetPersistentItemsChangedSink", "RegisterViewForNotification", "GetItemsChangedSink",
-                  "UnregisterViewForNotification", "SetExtensionClusion", "EnumerateExcludedExtensions", "GetQueryHelper",
-                  "put_DiacriticSensitivity", "get_DiacriticSensitivity", "GetCrawlScopeManager"});
-}
-
-TEST(search_api, query_helper_methods_sit_in_their_slots)
-{
-    recording_helper helper;
-    expect_slots<ISearchQueryHelper>(
-        helper, {"get_ConnectionString", "put_QueryContentLocale", "get_QueryContentLocale", "put_QueryKeywordLocale",
-                 "get_QueryKeywordLocale", "put_QueryTermExpansion", "get_QueryTermExpansion", "put_QuerySyntax",
-                 "get_QuerySyntax", "put_QueryContentProperties", "get_QueryContentProperties", "put_QuerySelectColumns",
-                 "get_QuerySelectColumns", "put_QueryWhereRestrictions", "get_QueryWhereRestrictions", "put_QuerySorting",
-                 "get_QuerySorting", "GenerateSQLFromUserQuery", "WriteProperties", "put_QueryMaxResults",
-                 "get_QueryMaxResults"});
+#define M(name) METHOD(ISearchManager, name)
+    expect_in_order({M(GetIndexerVersionStr), M(GetIndexerVersion), M(GetParameter), M(SetParameter), M(get_ProxyName),
+                     M(get_BypassList), M(SetProxy), M(GetCatalog), M(get_UserAgent), M(put_UserAgent), M(get_UseProxy),
+                     M(get_LocalBypass), M(get_PortNumber)});
+#undef M
+#define M(name) METHOD(ISearchCatalogManager, name)
+    expect_in_order({M(get_Name), M(GetParameter), M(SetParameter), M(GetCatalogStatus), M(Reset), M(Reindex),
+                     M(ReindexMatchingURLs), M(ReindexSearchRoot), M(put_ConnectTimeout), M(get_ConnectTimeout),
+                     M(put_DataTimeout), M(get_DataTimeout), M(NumberOfItems), M(NumberOfItemsToIndex), M(URLBeingIndexed),
+                     M(GetURLIndexingState), M(GetPersistentItemsChangedSink), M(RegisterViewForNotification),
+                     M(GetItemsChangedSink), M(UnregisterViewForNotification), M(SetExtensionClusion),
+                     M(EnumerateExcludedExtensions), M(GetQueryHelper), M(put_DiacriticSensitivity),
+                     M(get_DiacriticSensitivity), M(GetCrawlScopeManager)});
+#undef M
+#define M(name) METHOD(ISearchQueryHelper, name)
+    expect_in_order({M(get_ConnectionString), M(put_QueryContentLocale), M(get_QueryContentLocale),
+                     M(put_QueryKeywordLocale), M(get_QueryKeywordLocale), M(put_QueryTermExpansion),
+                     M(get_QueryTermExpansion), M(put_QuerySyntax), M(get_QuerySyntax), M(put_QueryContentProperties),
+                     M(get_QueryContentProperties), M(put_QuerySelectColumns), M(get_QuerySelectColumns),
+                     M(put_QueryWhereRestrictions), M(get_QueryWhereRestrictions), M(put_QuerySorting),
+                     M(get_QuerySorting), M(GenerateSQLFromUserQuery), M(WriteProperties), M(put_QueryMaxResults),
+                     M(get_QueryMaxResults)});
+#undef M
 }
 
 TEST(search_api, uuidof_of_ole_db_interfaces_matches_libuuid)
 {
-    const struct
-    {
-        const char* name;
-        const IID& declared;
-        const IID& library;
-    } rows[] = {
-        {"IDBInitialize", __uuidof(IDBInitialize), IID_IDBInitialize},
-        {"IDBProperties", __uuidof(IDBProperties), IID_IDBProperties},
-        {"IDBCreateSession", __uuidof(IDBCreateSession), IID_IDBCreateSession},
-        {"IDBCreateCommand", __uuidof(IDBCreateCommand), IID_IDBCreateCommand},
-        {"ICommand", __uuidof(ICommand), IID_ICommand},
-        {"ICommandText", __uuidof(ICommandText), IID_ICommandText},
-        {"IRowset", __uuidof(IRowset), IID_IRowset},
-        {"IAccessor", __uuidof(IAccessor), IID_IAccessor},
-        {"IColumnsInfo", __uuidof(IColumnsInfo), IID_IColumnsInfo},
-        {"ISearchManager", __uuidof(ISearchManager), IID_ISearchManager},
-        {"ISearchCatalogManager", __uuidof(ISearchCatalogManager), IID_ISearchCatalogManager},
-        {"ISearchQueryHelper", __uuidof(ISearchQueryHelper), IID_ISearchQueryHelper},
+    const struct { const char* name; const IID& declared; const IID& library; } rows[] = {
+#define ROW(name) {#name, __uuidof(name), IID_##name}
+        ROW(IDBInitialize), ROW(IDBProperties), ROW(IDBCreateSession), ROW(IDBCreateCommand), ROW(ICommand),
+        ROW(ICommandText), ROW(IRowset), ROW(IAccessor), ROW(IColumnsInfo), ROW(ISearchManager),
+        ROW(ISearchCatalogManager), ROW(ISearchQueryHelper),
+#undef ROW
     };
     for (const auto& row : rows)
     {

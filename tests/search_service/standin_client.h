@@ -1,7 +1,7 @@
 #pragma once
-// Drives the registered search stand-in through COM the way the product's search code does: the search
-// manager, the "SystemIndex" catalog and its query helper for the statement, then the OLE DB provider
-// "Search.CollatorDSO" for the rows, read through one accessor into a 1120-byte row buffer.
+// Drives the registered search stand-in through COM: an index file for this process, a statement run
+// through the OLE DB provider "Search.CollatorDSO" with the bindings a test chooses, and the stand-in's
+// counters of the objects, rows and accessors a reader took and gave back.
 
 #include "module/raii.h"
 #include "search/search_api.h"
@@ -10,7 +10,9 @@
 #include <windows.h>
 #include <oledb.h>
 
+#include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +27,6 @@ public:
     ~index_file();
     index_file(const index_file&) = delete;
     index_file& operator=(const index_file&) = delete;
-    const std::filesystem::path& path() const { return path_; }
 
 private:
     std::filesystem::path path_;
@@ -34,57 +35,45 @@ private:
 // A JSON string literal (quotes included) for UTF-16 text.
 std::string json_string(std::wstring_view text);
 
-// What the product keeps of one row, plus what the reader saw on the way.
-struct product_record
-{
-    std::wstring path;
-    ULONGLONG size = 0;
-    FILETIME date_created{};
-    ULONG rating = 0;
-    std::wstring type_text;
-    std::vector<std::wstring> keywords;
-    std::vector<std::wstring> people;
-
-    HRESULT get_data = S_OK;
-    DBSTATUS keywords_status = 0, rating_status = 0, people_status = 0;
-    VARTYPE keywords_type = VT_EMPTY, people_type = VT_EMPTY;
-};
-
-struct product_run
-{
-    std::vector<product_record> records;
-    std::wstring sql;
-    std::string failed_step;  // empty when no step failed
-    HRESULT result = S_OK;    // of the failed step
-    DBBINDSTATUS bind_status[7] = {};
-};
-
-// The statement the product builds for a configured query (pattern "*", no keyword filter).
-std::wstring product_where_restrictions(std::wstring_view query);
-inline constexpr wchar_t product_select_columns[] =
-    L"System.ItemPathDisplay, System.Size, System.ItemType, System.ItemTypeText, System.DateCreated, Path, "
-    L"System.ItemPathDisplay, System.ItemNameDisplay, System.Keywords, System.Rating, System.Photo.PeopleNames";
-inline constexpr wchar_t product_sorting[] = L"System.Search.Rank DESC, System.DateModified DESC, System.ItemNameDisplay ASC";
-
-// Runs a configured query end to end as the product does; stops at the first failing step.
-product_run run_like_product(std::wstring_view query);
+// A client-owned binding of `ordinal`; a status or length part only when its offset is given.
+DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status = 0,
+                  DBBYTEOFFSET length_offset = ~DBBYTEOFFSET{0});
 
 // A rowset for a statement, through data source, session and command; null with *result set on failure.
 com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result);
 
-// The first column of every row as text (through a DBTYPE_WSTR binding), or the failing HRESULT.
+struct fetched_row
+{
+    HRESULT get_data = S_OK;
+    std::vector<BYTE> bytes;
+    // The type of each VARIANT bound, in binding order; the VARIANTs themselves are cleared.
+    std::vector<VARTYPE> variant_types;
+
+    template <class T>
+    T at(std::size_t offset) const
+    {
+        T value{};
+        std::memcpy(&value, bytes.data() + offset, sizeof(T));
+        return value;
+    }
+    std::wstring text_at(std::size_t offset) const { return reinterpret_cast<const wchar_t*>(bytes.data() + offset); }
+};
+
+// Every row of a statement, read one at a time through one accessor into buffers of `row_size` bytes
+// filled with `fill`, each row released, or the HRESULT of the step that failed.
 struct statement_result
 {
     HRESULT result = S_OK;
-    std::vector<std::wstring> values;
+    std::vector<fetched_row> rows;
+    // The first column of each row, for statements run through run_statement.
+    std::vector<std::wstring> values() const;
 };
+statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size,
+                            BYTE fill = 0);
+// The first column as text.
 statement_result run_statement(std::wstring_view sql);
 
 // The stand-in's exported counters and its DllCanUnloadNow (the DLL must be loaded).
 search_standin_counters standin_counters();
 HRESULT standin_can_unload_now();
-
-// Reads a multi-valued column as the product does: empty unless the status is OK; one entry for a
-// non-empty BSTR; every non-empty element of a BSTR array; nothing for any other type.
-std::vector<std::wstring> read_multi_valued(DBSTATUS status, const VARIANT& value);
 } // namespace search_service_test
