@@ -31,8 +31,10 @@ public:
     bool Null() { return scalar(); }
     bool Bool(bool value)
     {
-        if (skip_ == 0 && (field_ == field::folder_enabled || field_ == field::query_enabled))
-            enabled() = value;
+        in_record([&](auto& record) {
+            if (key_ == key::enabled)
+                record.enabled = value;
+        });
         return scalar();
     }
     bool Int(int value) { return integer(value); }
@@ -42,8 +44,10 @@ public:
     bool Double(double) { return scalar(); }
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
-        if (skip_ == 0 && field_ != field::none)
-            store(std::string_view(text, length));
+        const std::string_view value(text, length);
+        if (skip_ == 0 && level_ == level::root && key_ == key::version)
+            version = widen(value);
+        in_record([&](auto& record) { set_text(record, value); });
         return scalar();
     }
 
@@ -51,53 +55,35 @@ public:
     {
         if (skip_ > 0)
             return ++skip_, true;
-        switch (level_)
+        if (level_ == level::top)
         {
-        case level::top:
             root_is_object = true;
             level_ = level::root;
-            break;
-        case level::folders:
-            folders->emplace_back();
-            level_ = level::folder;
-            break;
-        case level::queries:
-            folder().queries.emplace_back();
-            level_ = level::query;
-            break;
-        default:
+        }
+        else if (append_element())
+            level_ = level_ == level::folders ? level::folder : level::query;
+        else
+        {
             // No member of a record holds an object.
             ++skip_;
             return true;
         }
         seen() = 0;
-        field_ = field::none;
+        key_ = key::none;
         return true;
     }
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
         if (skip_ > 0)
             return true;
-        field_ = field_named(std::string_view(text, length));
-        const unsigned bit = 1u << static_cast<unsigned>(field_);
+        key_ = key_named(std::string_view(text, length));
+        const unsigned bit = 1u << static_cast<unsigned>(key_);
         if (seen() & bit)
-            field_ = field::none;
+            key_ = key::none;
         seen() |= bit;
         return true;
     }
-    bool EndObject(rapidjson::SizeType)
-    {
-        if (skip_ > 0)
-            return close_skipped();
-        if (level_ == level::root)
-            level_ = level::done;
-        else if (level_ == level::folder)
-            level_ = level::folders;
-        else if (level_ == level::query)
-            level_ = level::queries;
-        field_ = field::none;
-        return true;
-    }
+    bool EndObject(rapidjson::SizeType) { return close(); }
 
     bool StartArray()
     {
@@ -109,45 +95,30 @@ public:
             // A root that is not an object changes nothing: no need to read on.
             return false;
         case level::root:
-            if (field_ == field::folders)
+            if (key_ == key::folders)
             {
                 folders.emplace();
                 level_ = level::folders;
-                field_ = field::none;
+                key_ = key::none;
                 return true;
             }
             break;
         case level::folder:
-            if (field_ == field::folder_queries)
+            if (key_ == key::queries)
             {
                 level_ = level::queries;
-                field_ = field::none;
+                key_ = key::none;
                 return true;
             }
             break;
-        case level::folders:
-            folders->emplace_back();
-            break;
-        case level::queries:
-            folder().queries.emplace_back();
-            break;
         default:
+            append_element();
             break;
         }
         ++skip_;
         return true;
     }
-    bool EndArray(rapidjson::SizeType)
-    {
-        if (skip_ > 0)
-            return close_skipped();
-        if (level_ == level::folders)
-            level_ = level::root;
-        else if (level_ == level::queries)
-            level_ = level::folder;
-        field_ = field::none;
-        return true;
-    }
+    bool EndArray(rapidjson::SizeType) { return close(); }
 
 private:
     enum class level
@@ -160,86 +131,125 @@ private:
         query,
         done,
     };
-    enum class field : unsigned
+    // The members that the root, a folder and a query have.
+    enum class key : unsigned
     {
-        none,
         version,
         folders,
-        folder_name,
-        folder_order,
-        folder_hint,
-        folder_icon,
-        folder_enabled,
-        folder_default_view,
-        folder_queries,
-        query_name,
-        query_order,
-        query_hint,
-        query_icon,
-        query_query,
-        query_action_type,
-        query_action_parameters,
-        query_enabled,
-        query_target,
+        name,
+        order,
+        hint,
+        icon,
+        enabled,
+        default_view,
+        queries,
+        query,
+        action_type,
+        action_parameters,
+        target,
         other,
+        none,
     };
 
-    field field_named(std::string_view name) const
+    key key_named(std::string_view name) const
     {
-        switch (level_)
+        if (level_ == level::root)
+            return name == "version" ? key::version : name == "folders" ? key::folders : key::other;
+        if (level_ != level::folder && level_ != level::query)
+            return key::other;
+        // Both records have these.
+        if (name == "name")
+            return key::name;
+        if (name == "order")
+            return key::order;
+        if (name == "hint")
+            return key::hint;
+        if (name == "icon")
+            return key::icon;
+        if (name == "enabled")
+            return key::enabled;
+        if (level_ == level::folder)
         {
-        case level::root:
-            if (name == "version")
-                return field::version;
-            if (name == "folders")
-                return field::folders;
-            break;
-        case level::folder:
-            if (name == "name")
-                return field::folder_name;
-            if (name == "order")
-                return field::folder_order;
-            if (name == "hint")
-                return field::folder_hint;
-            if (name == "icon")
-                return field::folder_icon;
-            if (name == "enabled")
-                return field::folder_enabled;
             if (name == "default_view")
-                return field::folder_default_view;
+                return key::default_view;
             if (name == "queries")
-                return field::folder_queries;
-            break;
-        case level::query:
-            if (name == "name")
-                return field::query_name;
-            if (name == "order")
-                return field::query_order;
-            if (name == "hint")
-                return field::query_hint;
-            if (name == "icon")
-                return field::query_icon;
-            if (name == "query")
-                return field::query_query;
-            if (name == "action_type")
-                return field::query_action_type;
-            if (name == "action_parameters")
-                return field::query_action_parameters;
-            if (name == "enabled")
-                return field::query_enabled;
-            if (name == "target")
-                return field::query_target;
-            break;
-        default:
-            break;
+                return key::queries;
+            return key::other;
         }
-        return field::other;
+        if (name == "query")
+            return key::query;
+        if (name == "action_type")
+            return key::action_type;
+        if (name == "action_parameters")
+            return key::action_parameters;
+        if (name == "target")
+            return key::target;
+        return key::other;
     }
 
     unsigned& seen() { return seen_[level_ == level::root ? 0 : level_ == level::folder ? 1 : 2]; }
     folder_record& folder() { return folders->back(); }
     query_record& query() { return folder().queries.back(); }
-    std::optional<bool>& enabled() { return field_ == field::folder_enabled ? folder().enabled : query().enabled; }
+
+    // Hands the record that the current member belongs to, the folder's or the query's, to apply; a
+    // member of the root or inside a skipped value has none.
+    template <class Apply>
+    void in_record(Apply&& apply)
+    {
+        if (skip_ > 0)
+            return;
+        if (level_ == level::folder)
+            apply(folder());
+        else if (level_ == level::query)
+            apply(query());
+    }
+
+    // Text members that both records have.
+    template <class Record>
+    bool set_shared_text(Record& record, std::string_view text) const
+    {
+        switch (key_)
+        {
+        case key::name:
+            record.name = widen(text);
+            return true;
+        case key::hint:
+            record.hint = widen(text);
+            return true;
+        case key::icon:
+            record.icon = widen(text);
+            return true;
+        default:
+            return false;
+        }
+    }
+    void set_text(folder_record& record, std::string_view text) const
+    {
+        if (!set_shared_text(record, text) && key_ == key::default_view)
+            record.default_view = widen(text);
+    }
+    void set_text(query_record& record, std::string_view text) const
+    {
+        if (set_shared_text(record, text))
+            return;
+        switch (key_)
+        {
+        case key::query:
+            record.query = widen(text);
+            break;
+        case key::action_type:
+            record.action_type = widen(text);
+            break;
+        case key::action_parameters:
+            record.action_parameters = widen(text);
+            break;
+        case key::target:
+            record.target = widen(text);
+            break;
+        default:
+            break;
+        }
+    }
 
     // After every value that is not a container: in a list it is an element that is not an object, and
     // still takes its place; a member's value has been stored already if it had the right type.
@@ -247,110 +257,93 @@ private:
     {
         if (skip_ > 0)
             return true;
-        switch (level_)
-        {
-        case level::top:
+        if (level_ == level::top)
             return false;
-        case level::folders:
+        append_element();
+        key_ = key::none;
+        return true;
+    }
+
+    // Inside the folders or the queries list every value is an element, an empty record where it is
+    // not an object. False elsewhere.
+    bool append_element()
+    {
+        if (level_ == level::folders)
             folders->emplace_back();
-            break;
-        case level::queries:
+        else if (level_ == level::queries)
             folder().queries.emplace_back();
-            break;
-        default:
-            break;
-        }
-        field_ = field::none;
+        else
+            return false;
         return true;
     }
 
     bool integer(int value)
     {
-        if (skip_ == 0 && field_ == field::folder_order)
-            folder().order = value;
-        else if (skip_ == 0 && field_ == field::query_order)
-            query().order = value;
+        in_record([&](auto& record) {
+            if (key_ == key::order)
+                record.order = value;
+        });
         return scalar();
     }
 
-    void store(std::string_view text)
+    // The end of an object or a list: back to the level that holds it.
+    bool close()
     {
-        switch (field_)
+        if (skip_ > 0)
         {
-        case field::version:
-            version = widen(text);
+            if (--skip_ == 0)
+                key_ = key::none;
+            return true;
+        }
+        switch (level_)
+        {
+        case level::root:
+            level_ = level::done;
             break;
-        case field::folder_name:
-            folder().name = widen(text);
+        case level::folders:
+            level_ = level::root;
             break;
-        case field::folder_hint:
-            folder().hint = widen(text);
+        case level::folder:
+            level_ = level::folders;
             break;
-        case field::folder_icon:
-            folder().icon = widen(text);
+        case level::queries:
+            level_ = level::folder;
             break;
-        case field::folder_default_view:
-            folder().default_view = widen(text);
-            break;
-        case field::query_name:
-            query().name = widen(text);
-            break;
-        case field::query_hint:
-            query().hint = widen(text);
-            break;
-        case field::query_icon:
-            query().icon = widen(text);
-            break;
-        case field::query_query:
-            query().query = widen(text);
-            break;
-        case field::query_action_type:
-            query().action_type = widen(text);
-            break;
-        case field::query_action_parameters:
-            query().action_parameters = widen(text);
-            break;
-        case field::query_target:
-            query().target = widen(text);
+        case level::query:
+            level_ = level::queries;
             break;
         default:
             break;
         }
-    }
-
-    bool close_skipped()
-    {
-        if (--skip_ == 0)
-            field_ = field::none;
+        key_ = key::none;
         return true;
     }
 
     level level_ = level::top;
-    field field_ = field::none;
-    // Members met in the root, the current folder and the current query, one bit per field.
+    key key_ = key::none;
+    // Members met in the root, the current folder and the current query, one bit per key.
     unsigned seen_[3] = {};
     std::size_t skip_ = 0;     // depth inside a value that is not read
 };
 
+// The members that lead both records.
+template <class Record>
+void write_leading_members(indented_writer& writer, const Record& record)
+{
+    write_member(writer, "name", record.name);
+    write_optional_member(writer, "order", record.order);
+    write_optional_member(writer, "hint", record.hint);
+    write_member(writer, "icon", record.icon);
+}
+
 void write_query(indented_writer& writer, const query_record& record)
 {
     writer.StartObject();
-    write_member(writer, "name", record.name);
-    if (record.order)
-    {
-        writer.Key("order");
-        writer.Int(*record.order);
-    }
-    write_optional_member(writer, "hint", record.hint);
-    write_member(writer, "icon", record.icon);
+    write_leading_members(writer, record);
     write_member(writer, "query", record.query);
     write_optional_member(writer, "action_type", record.action_type);
     write_optional_member(writer, "action_parameters", record.action_parameters);
-    if (record.enabled)
-    {
-        writer.Key("enabled");
-        writer.Bool(*record.enabled);
-    }
+    write_optional_member(writer, "enabled", record.enabled);
     write_optional_member(writer, "target", record.target);
     writer.EndObject();
 }
@@ -358,19 +351,8 @@ void write_query(indented_writer& writer, const query_record& record)
 void write_folder(indented_writer& writer, const folder_record& record)
 {
     writer.StartObject();
-    write_member(writer, "name", record.name);
-    if (record.order)
-    {
-        writer.Key("order");
-        writer.Int(*record.order);
-    }
-    write_optional_member(writer, "hint", record.hint);
-    write_member(writer, "icon", record.icon);
-    if (record.enabled)
-    {
-        writer.Key("enabled");
-        writer.Bool(*record.enabled);
-    }
+    write_leading_members(writer, record);
+    write_optional_member(writer, "enabled", record.enabled);
     write_optional_member(writer, "default_view", record.default_view);
     writer.Key("queries");
     writer.StartArray();

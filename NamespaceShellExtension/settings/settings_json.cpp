@@ -149,6 +149,22 @@ void write_optional_member(indented_writer& writer, const char* name, const std:
         write_member(writer, name, *text);
 }
 
+void write_optional_member(indented_writer& writer, const char* name, const std::optional<std::int32_t>& number)
+{
+    if (!number)
+        return;
+    writer.Key(name);
+    writer.Int(*number);
+}
+
+void write_optional_member(indented_writer& writer, const char* name, const std::optional<bool>& value)
+{
+    if (!value)
+        return;
+    writer.Key(name);
+    writer.Bool(*value);
+}
+
 void replace_file_contents(const std::wstring& path, std::string_view bytes)
 {
     // OPEN_ALWAYS and SetEndOfFile rather than CREATE_ALWAYS: a hidden or system file would refuse

@@ -34,7 +34,10 @@ using indented_writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
 
 void write_string(indented_writer& writer, std::wstring_view text);
 void write_member(indented_writer& writer, const char* name, std::wstring_view text);
+// Nothing when the value is absent.
 void write_optional_member(indented_writer& writer, const char* name, const std::optional<std::wstring>& text);
+void write_optional_member(indented_writer& writer, const char* name, const std::optional<std::int32_t>& number);
+void write_optional_member(indented_writer& writer, const char* name, const std::optional<bool>& value);
 
 // Replaces the file's contents with the bytes (UTF-8, no byte-order mark). A file that cannot be opened
 // or written is logged and left as it is; the caller's answer does not change.
