@@ -1,13 +1,11 @@
 #include "settings/all_people_settings.h"
 
-#include "common/setting_utilities/json_document.h"
 #include "settings/settings_json.h"
 
 namespace all_people_settings
 {
 namespace
 {
-using common::setting_utilities::find_member;
 using settings_json::wide_member;
 
 person_record read_person(const rapidjson::Value& element)
@@ -36,15 +34,7 @@ bool settings_file::read()
             return false;
         if (auto version = wide_member(document, "version"))
             version_ = std::move(*version);
-        const auto* people = find_member(document, "people");
-        if (people && people->IsArray())
-        {
-            std::vector<person_record> records;
-            records.reserve(people->Size());
-            for (const auto& person : people->GetArray())
-                records.push_back(read_person(person));
-            people_.swap(records);
-        }
+        settings_json::read_list(document, "people", people_, read_person);
         return true;
     }
     catch (...)

@@ -1,6 +1,5 @@
 #include "settings/all_tags_settings.h"
 
-#include "common/setting_utilities/json_document.h"
 #include "settings/settings_json.h"
 
 namespace all_tags_settings
@@ -52,15 +51,7 @@ bool settings_file::read()
                     window_width_ = *width;
             }
         }
-        const auto* tags = find_member(document, "tags");
-        if (tags && tags->IsArray())
-        {
-            std::vector<tag_record> records;
-            records.reserve(tags->Size());
-            for (const auto& tag : tags->GetArray())
-                records.push_back(read_tag(tag));
-            tags_.swap(records);
-        }
+        read_list(document, "tags", tags_, read_tag);
         return true;
     }
     catch (...)
@@ -109,14 +100,6 @@ std::string settings_file::to_json() const
 
 bool settings_file::write()
 {
-    try
-    {
-        replace_file_contents(full_path(), to_json());
-        return true;
-    }
-    catch (...)
-    {
-        return false;
-    }
+    return write_settings_text(full_path(), [this] { return to_json(); });
 }
 } // namespace all_tags_settings

@@ -408,14 +408,6 @@ std::string settings_file::to_json() const
 
 bool settings_file::write()
 {
-    try
-    {
-        replace_file_contents(full_path(), to_json());
-        return true;
-    }
-    catch (...)
-    {
-        return false;
-    }
+    return write_settings_text(full_path(), [this] { return to_json(); });
 }
 } // namespace namespace_settings
