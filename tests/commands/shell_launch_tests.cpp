@@ -2,17 +2,14 @@
 // program so that the test sees what really arrived. Wine 8 runs both routes: the Shell object in our
 // own process, and the desktop view's Application in its explorer.exe desktop process.
 
-#include "batch_worker_records.h"
-#include "commands/shell_launch.h"
-#include "diagnostics/log.h"
-#include "fake_shell_routes.h"
+#include "commands_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <thread>
 
-using namespace test_support;
+using namespace commands_test;
 
 namespace
 {
@@ -23,157 +20,130 @@ std::wstring system_folder()
     return folder;
 }
 
-// The command line a started program sees after its own quoted name.
-std::wstring expected_command_line(const std::wstring& program, const std::wstring& arguments)
-{
-    return L"\"" + program + L"\" " + arguments;
-}
-} // namespace
-
 TEST(launch_via_shell, forms_the_interpreter_command)
 {
-    struct row
-    {
-        const char* name;
-        std::wstring program;
-        std::wstring arguments;
-        std::wstring parameters;
-    };
-    const row rows[] = {
-        {"plain", L"C:\\bin\\w.exe", L"C:\\t\\j.json", L"/c start \"\" \"C:\\bin\\w.exe\" C:\\t\\j.json"},
-        {"blanks stay unquoted", L"C:\\Program Files\\w.exe", L"C:\\my temp\\j.json",
+    const std::tuple<std::wstring, std::wstring, std::wstring> rows[] = {
+        {L"C:\\bin\\w.exe", L"C:\\t\\j.json", L"/c start \"\" \"C:\\bin\\w.exe\" C:\\t\\j.json"},
+        {L"C:\\Program Files\\w.exe", L"C:\\my temp\\j.json",
          L"/c start \"\" \"C:\\Program Files\\w.exe\" C:\\my temp\\j.json"},
-        {"no arguments", L"w.exe", L"", L"/c start \"\" \"w.exe\" "},
-        {"quoted arguments pass as given", L"w.exe", L"--open-tab=\"a b\"",
-         L"/c start \"\" \"w.exe\" --open-tab=\"a b\""},
+        {L"w.exe", L"", L"/c start \"\" \"w.exe\" "},
+        {L"w.exe", L"--open-tab=\"a b\"", L"/c start \"\" \"w.exe\" --open-tab=\"a b\""},
     };
-    for (const auto& r : rows)
+    for (const auto& [program, arguments, parameters] : rows)
     {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(shell_launch_detail::interpreter_parameters(r.program, r.arguments), r.parameters);
+        SCOPED_TRACE(to_utf8(program + L" " + arguments));
+        EXPECT_EQ(shell_launch_detail::interpreter_parameters(program, arguments), parameters);
     }
     EXPECT_EQ(shell_launch_detail::interpreter_path(), system_folder() + L"\\cmd.exe");
 }
 
-TEST(launch_via_shell, starts_the_worker_through_the_shell_object)
+// Each real route starts the worker with the arguments unquoted after its quoted path; the Shell object
+// does it from our process, the desktop view from the desktop's, without our environment.
+TEST(launch_via_shell, each_route_starts_the_worker)
 {
-    batch_worker_recorder recorder;
     const std::wstring worker = batch_worker_path().wstring();
     const std::wstring arguments = L"C:\\a folder with blanks\\velmora_x.json.tmp";
-
-    EXPECT_TRUE(launch_via_shell(worker, arguments));
-
-    const auto record = recorder.wait_for(arguments);
-    ASSERT_TRUE(record) << "the worker stand-in never recorded a start";
-    EXPECT_EQ(to_utf8(record->command_line), to_utf8(expected_command_line(worker, arguments)));
-    // Started from our process: the Shell object is in-process.
-    EXPECT_TRUE(record->inherited_environment);
-}
-
-TEST(launch_via_shell, desktop_view_route_starts_the_worker_from_the_shell_process)
-{
-    batch_worker_recorder recorder;
-    const std::wstring worker = batch_worker_path().wstring();
-    const std::wstring arguments = L"C:\\desktop route\\velmora_y.json.tmp";
-
-    const HRESULT hr = shell_launch_detail::execute_through_desktop_view(
-        shell_launch_detail::interpreter_path(), shell_launch_detail::interpreter_parameters(worker, arguments));
-    ASSERT_EQ(hresult_bits(hr), hresult_bits(S_OK));
-
-    const auto record = recorder.wait_for(arguments);
-    ASSERT_TRUE(record) << "the worker stand-in never recorded a start";
-    EXPECT_EQ(to_utf8(record->command_line), to_utf8(expected_command_line(worker, arguments)));
-    // The desktop window's process started it, with its own environment.
-    EXPECT_FALSE(record->inherited_environment);
-}
-
-TEST(launch_via_shell, falls_back_to_the_desktop_view_when_the_shell_object_refuses)
-{
-    batch_worker_recorder recorder;
-    shell_routes_override override;
-    override.use_real_second_route();
-    const std::wstring worker = batch_worker_path().wstring();
-    const std::wstring arguments = L"fallback-argument";
-
-    EXPECT_TRUE(launch_via_shell(worker, arguments));
-
-    ASSERT_EQ(override.routes().first_calls.size(), 1u);
-    EXPECT_EQ(override.routes().first_calls[0].file, system_folder() + L"\\cmd.exe");
-    EXPECT_EQ(override.routes().first_calls[0].parameters,
-              shell_launch_detail::interpreter_parameters(worker, arguments));
-    const auto record = recorder.wait_for(arguments);
-    ASSERT_TRUE(record) << "the fallback did not start the worker";
-    EXPECT_FALSE(record->inherited_environment);
-}
-
-TEST(launch_via_shell, raises_when_both_routes_refuse)
-{
-    shell_routes_override override;
-    override.routes().first_answer = E_NOINTERFACE;
-    override.routes().second_answer = S_FALSE;
-    try
+    const std::wstring command_line = L"\"" + worker + L"\" " + arguments;
     {
-        launch_via_shell(L"C:\\bin\\w.exe", L"x");
-        FAIL() << "no exception";
+        SCOPED_TRACE("the Shell object");
+        batch_worker_recorder recorder;
+        EXPECT_TRUE(launch_via_shell(worker, arguments));
+        const auto records = recorder.wait_for(1);
+        ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
+        EXPECT_EQ(to_utf8(records[0].command_line), to_utf8(command_line));
+        EXPECT_TRUE(records[0].inherited_environment);
     }
-    catch (const std::runtime_error& e)
     {
-        EXPECT_STREQ(e.what(), "Failed to launch process via Explorer (ShellExecute fallback failed).");
+        SCOPED_TRACE("the desktop view");
+        batch_worker_recorder recorder;
+        EXPECT_EQ(hresult_bits(shell_launch_detail::execute_through_desktop_view(
+                      shell_launch_detail::interpreter_path(),
+                      shell_launch_detail::interpreter_parameters(worker, arguments))),
+                  hresult_bits(S_OK));
+        const auto records = recorder.wait_for(1);
+        ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
+        EXPECT_EQ(to_utf8(records[0].command_line), to_utf8(command_line));
+        EXPECT_FALSE(records[0].inherited_environment);
     }
-    EXPECT_EQ(override.routes().first_calls.size(), 1u);
-    ASSERT_EQ(override.routes().second_calls.size(), 1u);
-    EXPECT_EQ(override.routes().second_calls[0].parameters, L"/c start \"\" \"C:\\bin\\w.exe\" x");
+    {
+        SCOPED_TRACE("the desktop view when the Shell object refuses");
+        batch_worker_recorder recorder;
+        shell_routes_override routes;
+        routes.use_real_second_route();
+        EXPECT_TRUE(launch_via_shell(worker, arguments));
+        ASSERT_EQ(routes.first_calls.size(), 1u);
+        EXPECT_EQ(routes.first_calls[0].file, system_folder() + L"\\cmd.exe");
+        EXPECT_EQ(routes.first_calls[0].parameters, shell_launch_detail::interpreter_parameters(worker, arguments));
+        const auto records = recorder.wait_for(1);
+        ASSERT_EQ(records.size(), 1u) << "the fallback did not start the worker";
+        EXPECT_FALSE(records[0].inherited_environment);
+    }
 }
 
-TEST(launch_via_shell, second_route_is_not_tried_after_the_first_succeeds)
+TEST(launch_via_shell, tries_the_second_route_only_after_the_first_refuses)
 {
-    shell_routes_override override;
-    override.routes().first_answer = S_OK;
-    EXPECT_TRUE(launch_via_shell(L"w.exe", L"x"));
-    EXPECT_EQ(override.routes().first_calls.size(), 1u);
-    EXPECT_EQ(override.routes().second_calls.size(), 0u);
+    const std::tuple<HRESULT, HRESULT, std::size_t, bool> rows[] = {
+        {S_OK, E_ACCESSDENIED, 0, true},
+        {E_NOINTERFACE, S_OK, 1, true},
+        {E_NOINTERFACE, S_FALSE, 1, false},
+    };
+    for (const auto& [first, second, second_calls, started] : rows)
+    {
+        SCOPED_TRACE(fmt::format("0x{:08X} 0x{:08X}", hresult_bits(first), hresult_bits(second)));
+        shell_routes_override routes;
+        routes.first_answer = first;
+        routes.second_answer = second;
+        bool answer = false;
+        std::string error;
+        try
+        {
+            answer = launch_via_shell(L"C:\\bin\\w.exe", L"x");
+        }
+        catch (const std::runtime_error& e)
+        {
+            error = e.what();
+        }
+        EXPECT_EQ(answer, started);
+        EXPECT_EQ(error, started ? "" : "Failed to launch process via Explorer (ShellExecute fallback failed).");
+        EXPECT_EQ(routes.first_calls.size(), 1u);
+        ASSERT_EQ(routes.second_calls.size(), second_calls);
+        if (second_calls)
+        {
+            EXPECT_EQ(routes.second_calls[0].parameters, L"/c start \"\" \"C:\\bin\\w.exe\" x");
+        }
+    }
 }
 
 // Explorer's UI thread is a single-threaded apartment already; a launch must leave it initialised, and
 // must leave a thread without COM as it found it.
 TEST(launch_via_shell, balances_its_own_com_initialisation)
 {
-    struct row
-    {
-        const char* name;
-        bool caller_has_com;
-        DWORD caller_init;
-        APTTYPE apartment_seen;
+    const std::tuple<const char*, std::optional<DWORD>, APTTYPE> rows[] = {
+        {"no COM on the thread", std::nullopt, APTTYPE_STA},
+        {"single-threaded caller", COINIT_APARTMENTTHREADED, APTTYPE_STA},
+        {"multi-threaded caller", COINIT_MULTITHREADED, APTTYPE_MTA},
     };
-    const row rows[] = {
-        {"no COM on the thread", false, 0, APTTYPE_STA},
-        {"single-threaded caller", true, COINIT_APARTMENTTHREADED, APTTYPE_STA},
-        {"multi-threaded caller", true, COINIT_MULTITHREADED, APTTYPE_MTA},
-    };
-    for (const auto& r : rows)
+    for (const auto& [name, caller_init, apartment_seen] : rows)
     {
-        SCOPED_TRACE(r.name);
-        shell_routes_override override;
-        override.routes().first_answer = S_OK;
+        SCOPED_TRACE(name);
+        shell_routes_override routes;
+        routes.first_answer = S_OK;
         HRESULT before = E_FAIL, after = E_FAIL;
         std::thread([&] {
-            if (r.caller_has_com)
-                CoInitializeEx(nullptr, r.caller_init);
+            if (caller_init)
+                CoInitializeEx(nullptr, *caller_init);
             APTTYPE type{};
             APTTYPEQUALIFIER qualifier{};
             before = CoGetApartmentType(&type, &qualifier);
             launch_via_shell(L"w.exe", L"x");
             after = CoGetApartmentType(&type, &qualifier);
-            if (r.caller_has_com)
+            if (caller_init)
                 CoUninitialize();
         }).join();
-        ASSERT_EQ(override.routes().first_calls.size(), 1u);
-        EXPECT_EQ(hresult_bits(override.routes().first_calls[0].apartment_result), hresult_bits(S_OK));
-        EXPECT_EQ(override.routes().first_calls[0].apartment, r.apartment_seen);
-        EXPECT_EQ(hresult_bits(after), hresult_bits(before));
-        if (!r.caller_has_com)
-        {
-            EXPECT_EQ(hresult_bits(after), hresult_bits(CO_E_NOTINITIALIZED));
-        }
+        ASSERT_EQ(routes.first_calls.size(), 1u);
+        EXPECT_EQ(hresult_bits(routes.first_calls[0].apartment_result), hresult_bits(S_OK));
+        EXPECT_EQ(routes.first_calls[0].apartment, apartment_seen);
+        EXPECT_EQ(hresult_bits(after), hresult_bits(caller_init ? before : CO_E_NOTINITIALIZED));
     }
 }
+} // namespace

@@ -1,0 +1,144 @@
+#pragma once
+// What the commands tests observe: the starts that the batch worker stand-in (beside the test
+// executable) records, and stand-ins for the two shell routes of launch_via_shell for what Wine cannot
+// produce, a shell that refuses both ways.
+
+#include "commands/shell_launch.h"
+#include "diagnostics/log.h"
+#include "support/child_process.h"
+#include "support/test_files.h"
+
+#include <objbase.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace commands_test
+{
+inline std::filesystem::path batch_worker_path()
+{
+    return test_support::executable_folder() / L"Sortwell.Common.BatchProcessor.exe";
+}
+
+struct batch_worker_record
+{
+    std::wstring command_line;
+    std::wstring arguments;
+    std::optional<std::string> job_file;
+    // False when the worker was started by a process without our environment (Explorer's desktop), which
+    // makes the stand-in record beside itself.
+    bool inherited_environment = true;
+};
+
+// Points the stand-in at a fresh record file for its lifetime (the interpreter and the worker inherit
+// the environment variable).
+class batch_worker_recorder
+{
+public:
+    batch_worker_recorder()
+    {
+        clear();
+        SetEnvironmentVariableW(L"VELMORA_BATCH_WORKER_RECORD", file_.c_str());
+    }
+    ~batch_worker_recorder()
+    {
+        SetEnvironmentVariableW(L"VELMORA_BATCH_WORKER_RECORD", nullptr);
+        clear();
+    }
+
+    // Waits until `count` starts have been recorded; answers what is there then.
+    std::vector<batch_worker_record> wait_for(std::size_t count) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+        {
+            std::vector<batch_worker_record> all;
+            for (const bool inherited : {true, false})
+            {
+                std::istringstream lines(test_support::read_file(inherited ? file_ : fallback_file_));
+                for (std::string line; std::getline(lines, line);)
+                {
+                    rapidjson::Document document;
+                    if (document.Parse(line.data(), line.size()).HasParseError() || !document.IsObject())
+                        continue;
+                    const auto text = [&](const char* name) -> std::optional<std::string> {
+                        const auto member = document.FindMember(name);
+                        if (member == document.MemberEnd() || !member->value.IsString())
+                            return std::nullopt;
+                        return std::string(member->value.GetString(), member->value.GetStringLength());
+                    };
+                    all.push_back({from_utf8(text("command_line").value_or("")),
+                                   from_utf8(text("arguments").value_or("")), text("job_file"), inherited});
+                }
+            }
+            if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
+                return all;
+        }
+    }
+
+private:
+    void clear() const
+    {
+        std::error_code ec;
+        std::filesystem::remove(file_, ec);
+        std::filesystem::remove(fallback_file_, ec);
+    }
+    std::filesystem::path file_ = std::filesystem::temp_directory_path() /
+                                 (L"velmora-test-batch-worker-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
+    std::filesystem::path fallback_file_ =
+        batch_worker_path().parent_path() / L"Sortwell.Common.BatchProcessor.records.jsonl";
+};
+
+struct shell_route_call
+{
+    std::wstring file;
+    std::wstring parameters;
+    APTTYPE apartment = APTTYPE_CURRENT;
+    HRESULT apartment_result = S_OK; // CO_E_NOTINITIALIZED on a thread without COM
+};
+
+// Routes launch_via_shell to fakes that record their calls and answer as told, for its lifetime.
+class shell_routes_override
+{
+public:
+    shell_routes_override() : previous_(shell_launch_detail::replace_shell_routes({&first, &second}))
+    {
+        first_calls.clear();
+        second_calls.clear();
+        first_answer = second_answer = E_ACCESSDENIED;
+    }
+    ~shell_routes_override() { shell_launch_detail::replace_shell_routes(previous_); }
+    // The second route is the real desktop-view route instead of a fake.
+    void use_real_second_route()
+    {
+        shell_launch_detail::replace_shell_routes({&first, &shell_launch_detail::execute_through_desktop_view});
+    }
+
+    static inline std::vector<shell_route_call> first_calls, second_calls;
+    static inline HRESULT first_answer = E_ACCESSDENIED, second_answer = E_ACCESSDENIED;
+
+private:
+    static shell_route_call record(const std::wstring& file, const std::wstring& parameters)
+    {
+        shell_route_call call{file, parameters};
+        APTTYPEQUALIFIER qualifier{};
+        call.apartment_result = CoGetApartmentType(&call.apartment, &qualifier);
+        return call;
+    }
+    static HRESULT first(const std::wstring& file, const std::wstring& parameters)
+    {
+        first_calls.push_back(record(file, parameters));
+        return first_answer;
+    }
+    static HRESULT second(const std::wstring& file, const std::wstring& parameters)
+    {
+        second_calls.push_back(record(file, parameters));
+        return second_answer;
+    }
+    shell_launch_detail::shell_routes previous_;
+};
+} // namespace commands_test
