@@ -1,6 +1,6 @@
 #include "common/setting_utilities/common_settings_file.h"
 
-#include "common/setting_utilities/json_document.h"
+#include "common/setting_utilities/settings_file_stream.h"
 #include "diagnostics/known_folders.h"
 #include "diagnostics/log.h"
 
@@ -108,6 +108,11 @@ bool common_settings_file::seed_from_default()
 
 void common_settings_file::read_document(rapidjson::Document& document) const
 {
-    parse_strict_json(read_settings_text(full_path_), document);
+    // Straight from the stream: Document::Parse(text, length) would silently drop a leading byte-order
+    // mark, and a settings file that starts with one must not parse.
+    settings_file_stream stream(full_path_);
+    document.ParseStream<rapidjson::kParseIterativeFlag, rapidjson::UTF8<>>(stream);
+    if (document.HasParseError() || stream.held_nul())
+        document.SetNull();
 }
 } // namespace common::setting_utilities

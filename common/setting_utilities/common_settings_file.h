@@ -35,7 +35,9 @@ protected:
     common_settings_file(const common_settings_file&) = delete;
     common_settings_file& operator=(const common_settings_file&) = delete;
 
-    // The whole file parsed as strict JSON; null when missing, unreadable or malformed.
+    // The file's text (see settings_file_stream) parsed as strict JSON: one root value, no comments, no
+    // trailing commas. Parsing is iterative, so deep nesting cannot exhaust the stack. Null when the
+    // file is missing, unreadable or malformed.
     void read_document(rapidjson::Document& document) const;
 
 private:

@@ -33,15 +33,6 @@ settings_file_stream::settings_file_stream(const std::wstring& path, std::size_t
     buffer_.reset(new char[capacity_]);
 }
 
-std::string_view settings_file_stream::take_run()
-{
-    if (next_ == end_ && !refill())
-        return {};
-    const std::string_view run(next_, static_cast<std::size_t>(end_ - next_));
-    next_ = end_;
-    return run;
-}
-
 bool settings_file_stream::refill()
 {
     for (;;)

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
 namespace common::setting_utilities
 {
@@ -57,9 +56,6 @@ public:
     // takes a NUL for the end of the text, so "{}" followed by a NUL and anything at all would parse as
     // one root value; JSON text never holds one, and such a parse must not count.
     bool held_nul() const noexcept { return next_ != end_ && *next_ == '\0'; }
-
-    // Every byte of the text not yet handed out, a run at a time, NULs included; empty at the end.
-    std::string_view take_run();
 
 private:
     // Called when every validated byte has been handed out: validates or reads more. False at the end
