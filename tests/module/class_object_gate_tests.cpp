@@ -3,16 +3,7 @@
 
 #include "dll_test_support.h"
 
-#include "diagnostics/log.h"
-#include "support/child_process.h"
-#include "support/test_files.h"
-
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <string>
-#include <system_error>
-#include <vector>
 
 using namespace module_test;
 
@@ -30,24 +21,7 @@ std::string failed_load_line()
     return "ERROR Failed to load from high level settings file " + to_utf8(suite_settings_path().wstring());
 }
 
-class class_object_gate : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        write_suite_settings(suite_settings_json(true, true));
-        ASSERT_TRUE(dll_) << "cannot load " << dll_path().string() << ": error " << GetLastError();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(dll_.can_unload_now(), S_OK) << "an object or lock is still alive";
-        std::error_code ec;
-        std::filesystem::remove(suite_settings_path(), ec);
-    }
-
-    maintenance_marker marker_;
-    loaded_dll dll_;
-};
+using class_object_gate = dll_fixture;
 
 TEST_F(class_object_gate, installer_maintenance_marker)
 {

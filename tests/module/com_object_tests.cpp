@@ -5,61 +5,31 @@
 #include "module/com_object.h"
 
 #include "dll_test_support.h"
-#include "support/test_files.h"
-
-#include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 #include <tuple>
-#include <vector>
 
 using module_test::hex;
 
 namespace
 {
-enum class start
-{
-    ok,
-    fail,
-    throw_bad_alloc,
-    throw_runtime_error,
-    throw_int,
-};
-
+// Its initialize step runs what the case hands to create_instance.
 class persist_object final : public com_object<persist_object, IPersistFolder2>
 {
 public:
-    HRESULT initialize(start how)
-    {
-        switch (how)
-        {
-        case start::ok: return S_OK;
-        case start::fail: return E_ACCESSDENIED;
-        case start::throw_bad_alloc: throw std::bad_alloc();
-        case start::throw_runtime_error: throw std::runtime_error("no");
-        case start::throw_int: throw 7;
-        }
-        return S_OK;
-    }
-    STDMETHODIMP GetClassID(CLSID* clsid) noexcept override
-    {
-        *clsid = CLSID_NULL;
-        return S_OK;
-    }
+    HRESULT initialize(const std::function<HRESULT()>& start) { return start(); }
+    STDMETHODIMP GetClassID(CLSID*) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE) noexcept override { return S_OK; }
-    STDMETHODIMP GetCurFolder(PIDLIST_ABSOLUTE* pidl) noexcept override
-    {
-        *pidl = nullptr;
-        return S_FALSE;
-    }
+    STDMETHODIMP GetCurFolder(PIDLIST_ABSOLUTE*) noexcept override { return E_NOTIMPL; }
 };
+
+const std::function<HRESULT()> ok = [] { return S_OK; };
 
 TEST(com_object, holds_one_module_lock_for_its_life_and_answers_its_implied_bases)
 {
     const LONG before = the_module().lock_count();
     IPersistFolder2* folder = nullptr;
-    ASSERT_EQ(hex(persist_object::create_instance(IID_IPersistFolder2, reinterpret_cast<void**>(&folder), start::ok)),
+    ASSERT_EQ(hex(persist_object::create_instance(IID_IPersistFolder2, reinterpret_cast<void**>(&folder), ok)),
               hex(S_OK));
     EXPECT_EQ(the_module().lock_count(), before + 1);
 
@@ -99,29 +69,24 @@ TEST(com_object, holds_one_module_lock_for_its_life_and_answers_its_implied_base
 TEST(com_object, failed_creation_leaves_no_object_and_no_lock)
 {
     const LONG before = the_module().lock_count();
-    struct row
-    {
-        const char* name;
-        start how;
-        const IID* iid;
-        HRESULT expected;
+    const std::tuple<const char*, std::function<HRESULT()>, const IID*, HRESULT> rows[] = {
+        {"initialize fails", [] { return E_ACCESSDENIED; }, &IID_IPersist, E_ACCESSDENIED},
+        {"initialize runs out of memory", []() -> HRESULT { throw std::bad_alloc(); }, &IID_IPersist, E_OUTOFMEMORY},
+        {"initialize throws a standard exception", []() -> HRESULT { throw std::runtime_error("no"); }, &IID_IPersist,
+         E_FAIL},
+        {"initialize throws something else", []() -> HRESULT { throw 7; }, &IID_IPersist, E_FAIL},
+        {"the object lacks the interface", ok, &IID_IShellFolder, E_NOINTERFACE},
+        {"no out-pointer", ok, nullptr, E_POINTER},
     };
-    const row rows[] = {
-        {"initialize fails", start::fail, &IID_IPersist, E_ACCESSDENIED},
-        {"initialize runs out of memory", start::throw_bad_alloc, &IID_IPersist, E_OUTOFMEMORY},
-        {"initialize throws a standard exception", start::throw_runtime_error, &IID_IPersist, E_FAIL},
-        {"initialize throws something else", start::throw_int, &IID_IPersist, E_FAIL},
-        {"the object lacks the interface", start::ok, &IID_IShellFolder, E_NOINTERFACE},
-    };
-    for (const auto& r : rows)
+    for (const auto& [name, start, iid, expected] : rows)
     {
-        SCOPED_TRACE(r.name);
+        SCOPED_TRACE(name);
         void* object = reinterpret_cast<void*>(1);
-        EXPECT_EQ(hex(persist_object::create_instance(*r.iid, &object, r.how)), hex(r.expected));
-        EXPECT_EQ(object, nullptr);
+        EXPECT_EQ(hex(persist_object::create_instance(iid ? *iid : IID_IPersist, iid ? &object : nullptr, start)),
+                  hex(expected));
+        EXPECT_EQ(object, iid ? nullptr : reinterpret_cast<void*>(1));
         EXPECT_EQ(the_module().lock_count(), before);
     }
-    EXPECT_EQ(hex(persist_object::create_instance(IID_IPersist, nullptr, start::ok)), hex(E_POINTER));
     EXPECT_EQ(the_module().lock_count(), before);
 }
 

@@ -3,35 +3,16 @@
 
 #include "dll_test_support.h"
 
-#include "support/test_files.h"
-
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <set>
-#include <system_error>
 #include <thread>
-#include <vector>
 
 using namespace module_test;
 
 namespace
 {
-class dll_exports : public ::testing::Test
+class dll_exports : public dll_fixture
 {
 protected:
-    void SetUp() override
-    {
-        write_suite_settings(suite_settings_json(true, true));
-        ASSERT_TRUE(dll_) << "cannot load " << dll_path().string() << ": error " << GetLastError();
-        ASSERT_EQ(dll_.can_unload_now(), S_OK);
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove(suite_settings_path(), ec);
-    }
-
     template <class T = IClassFactory>
     T* factory(REFCLSID clsid, REFIID iid = IID_IClassFactory)
     {
@@ -39,9 +20,6 @@ protected:
         EXPECT_EQ(hex(dll_.get_class_object(clsid, iid, reinterpret_cast<void**>(&result))), hex(S_OK));
         return result;
     }
-
-    maintenance_marker marker_;
-    loaded_dll dll_;
 };
 
 TEST_F(dll_exports, factories_and_server_locks_keep_the_dll_loaded_until_released)
