@@ -7,8 +7,7 @@ namespace test_support
 std::filesystem::path executable_path()
 {
     std::wstring buffer(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    buffer.resize(length);
+    buffer.resize(GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size())));
     return buffer;
 }
 
@@ -27,25 +26,20 @@ child_test_process::child_test_process(const std::string& test, const environmen
     std::wstring command_line = L"\"" + program.wstring() + L"\" --gtest_also_run_disabled_tests --gtest_brief=1 " +
                                 L"--gtest_filter=" + std::wstring(test.begin(), test.end());
 
-    // The parent's environment block with the extra variables in front (the first of a name wins).
+    // The extra variables, then the parent's environment without the names they override.
     std::wstring block;
     for (const auto& [name, value] : extra)
         block += name + L"=" + value + L'\0';
-    if (wchar_t* strings = GetEnvironmentStringsW())
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; entry && *entry; entry += wcslen(entry) + 1)
     {
-        const wchar_t* entry = strings;
-        while (*entry)
-        {
-            const std::wstring text(entry);
-            bool overridden = false;
-            for (const auto& [name, value] : extra)
-                overridden = overridden || (_wcsnicmp(text.c_str(), (name + L"=").c_str(), name.size() + 1) == 0);
-            if (!overridden)
-                block += text + L'\0';
-            entry += text.size() + 1;
-        }
-        FreeEnvironmentStringsW(strings);
+        bool overridden = false;
+        for (const auto& [name, value] : extra)
+            overridden = overridden || _wcsnicmp(entry, (name + L"=").c_str(), name.size() + 1) == 0;
+        if (!overridden)
+            block += std::wstring(entry) + L'\0';
     }
+    FreeEnvironmentStringsW(strings);
     block += L'\0';
 
     STARTUPINFOW startup{};
@@ -61,14 +55,14 @@ child_test_process::child_test_process(const std::string& test, const environmen
 
 DWORD child_test_process::wait(DWORD timeout_ms)
 {
-    if (WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0)
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(process_.get(), timeout_ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process_.get(), &code);
+    else
     {
         TerminateProcess(process_.get(), 1);
         WaitForSingleObject(process_.get(), 10'000);
-        return STILL_ACTIVE;
     }
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 } // namespace test_support

@@ -16,7 +16,6 @@ namespace test_support
 {
 // The full path of the running test executable.
 std::filesystem::path executable_path();
-
 // The value of an environment variable, empty when it is not set.
 std::wstring environment_value(const wchar_t* name);
 
@@ -33,7 +32,6 @@ public:
 
     DWORD id() const noexcept { return id_; }
     HANDLE handle() const noexcept { return process_.get(); }
-
     // The exit code, or STILL_ACTIVE when the child did not end within the time-out (it is then killed).
     DWORD wait(DWORD timeout_ms = 120'000);
 

@@ -1,9 +1,10 @@
 #include "support/test_files.h"
 
+#include "support/child_process.h"
+
 #include "diagnostics/known_folders.h"
 #include "diagnostics/log.h"
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -17,16 +18,13 @@ std::filesystem::path settings_folder()
 
 std::filesystem::path executable_folder()
 {
-    wchar_t buffer[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
-    return std::filesystem::path(buffer).parent_path();
+    return executable_path().parent_path();
 }
 
 scratch_folder::scratch_folder(const std::wstring& name)
 {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::filesystem::path(temp) / (L"velmora-test-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
+    path_ = std::filesystem::temp_directory_path() /
+            (L"velmora-test-" + name + L"-" + std::to_wstring(GetCurrentProcessId()));
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
     std::filesystem::create_directories(path_);
@@ -49,26 +47,19 @@ std::string read_file(const std::filesystem::path& file)
 void write_file(const std::filesystem::path& file, const std::string& bytes)
 {
     std::filesystem::create_directories(file.parent_path());
-    std::ofstream stream(file, std::ios::binary | std::ios::trunc);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 void touch_file(const std::filesystem::path& file, int offset_seconds)
 {
-    HANDLE handle = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
+    const unique_hfile handle(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER value{};
-    value.LowPart = now.dwLowDateTime;
-    value.HighPart = now.dwHighDateTime;
-    value.QuadPart += static_cast<long long>(offset_seconds) * 10'000'000LL;
-    now.dwLowDateTime = value.LowPart;
-    now.dwHighDateTime = value.HighPart;
-    SetFileTime(handle, nullptr, nullptr, &now);
-    CloseHandle(handle);
+    const auto ticks = ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) +
+                       static_cast<std::int64_t>(offset_seconds) * 10'000'000;
+    now = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SetFileTime(handle.get(), nullptr, nullptr, &now);
 }
 
 log_capture::log_capture() : file_(process_logger()->file_path())
@@ -83,17 +74,10 @@ std::vector<std::string> log_capture::lines() const
 {
     const std::string text = read_file(file_);
     std::vector<std::string> result;
-    if (text.size() <= start_)
-        return result;
-    std::istringstream stream(text.substr(static_cast<size_t>(start_)));
+    std::istringstream stream(text.size() > start_ ? text.substr(static_cast<size_t>(start_)) : std::string());
     for (std::string line; std::getline(stream, line);)
         result.push_back(line);
     return result;
-}
-
-std::vector<std::string> log_capture::messages() const
-{
-    return messages_from(0);
 }
 
 std::vector<std::string> log_capture::messages_from(DWORD process_id) const
@@ -102,23 +86,13 @@ std::vector<std::string> log_capture::messages_from(DWORD process_id) const
     std::vector<std::string> result;
     for (const auto& line : lines())
     {
-        if (process_id != 0 && line.find(process) == std::string::npos)
-            continue;
         // "[date time] [P:1 T:2] [LEVEL] message"
         const auto level_start = line.find("] [", line.find("] [P:") + 1);
-        if (level_start == std::string::npos)
-            continue;
         const auto level_end = line.find("] ", level_start + 3);
-        if (level_end == std::string::npos)
-            continue;
-        result.push_back(line.substr(level_start + 3, level_end - level_start - 3) + " " + line.substr(level_end + 2));
+        if ((process_id == 0 || line.find(process) != std::string::npos) && level_start != std::string::npos &&
+            level_end != std::string::npos)
+            result.push_back(line.substr(level_start + 3, level_end - level_start - 3) + " " + line.substr(level_end + 2));
     }
     return result;
-}
-
-bool log_capture::contains(const std::string& level_and_message) const
-{
-    const auto all = messages();
-    return std::find(all.begin(), all.end(), level_and_message) != all.end();
 }
 } // namespace test_support

@@ -13,6 +13,7 @@ namespace test_support
 std::filesystem::path settings_folder();
 // The folder of the running test executable.
 std::filesystem::path executable_folder();
+
 // A fresh empty folder under %TEMP%, removed by the destructor.
 class scratch_folder
 {
@@ -37,11 +38,10 @@ class log_capture
 public:
     log_capture();
     std::vector<std::string> lines() const;
-    // The messages only, without the "[time] [P:.. T:..] [LEVEL] " prefix, each as "LEVEL message".
-    std::vector<std::string> messages() const;
-    // The same, only of the lines that the process with this id wrote.
+    // Each line as "LEVEL message", without the "[time] [P:.. T:..] [LEVEL] " prefix; only the lines of
+    // the process with this id when it is not 0.
     std::vector<std::string> messages_from(DWORD process_id) const;
-    bool contains(const std::string& level_and_message) const;
+    std::vector<std::string> messages() const { return messages_from(0); }
 
 private:
     std::filesystem::path file_;
