@@ -47,14 +47,22 @@ private:
     VARIANT value_;
 };
 
-// The five values both routes hand to IShellDispatch2::ShellExecute.
-HRESULT shell_execute(IShellDispatch2* shell, const std::wstring& file, const std::wstring& parameters)
+// The five values both routes hand to IShellDispatch2::ShellExecute. Their copies are the only thing
+// on either route that can throw.
+HRESULT shell_execute(IShellDispatch2* shell, const std::wstring& file, const std::wstring& parameters) noexcept
 {
     variant_value file_text, arguments, directory, operation, show;
-    variant_value::text(file_text, file);
-    variant_value::text(arguments, parameters);
-    variant_value::text(directory, L"");
-    variant_value::text(operation, L"open");
+    try
+    {
+        variant_value::text(file_text, file);
+        variant_value::text(arguments, parameters);
+        variant_value::text(directory, L"");
+        variant_value::text(operation, L"open");
+    }
+    catch (const std::bad_alloc&)
+    {
+        return E_OUTOFMEMORY;
+    }
     variant_value::int32(show, SW_HIDE);
     // Windows answers S_OK or an error; Wine answers S_FALSE when ShellExecuteW refused, so only S_OK
     // counts as started.
@@ -89,85 +97,63 @@ std::wstring interpreter_parameters(const std::wstring& program, const std::wstr
 
 HRESULT execute_through_shell_object(const std::wstring& file, const std::wstring& parameters)
 {
-    try
-    {
-        com_ptr<IShellDispatch2> shell;
-        const HRESULT hr = CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_ALL, IID_IShellDispatch2, shell.put_void());
-        if (FAILED(hr))
-            return hr;
-        if (!shell)
-            return E_NOINTERFACE;
-        return shell_execute(shell.get(), file, parameters);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
+    com_ptr<IShellDispatch2> shell;
+    const HRESULT hr = CoCreateInstance(CLSID_Shell, nullptr, CLSCTX_ALL, IID_IShellDispatch2, shell.put_void());
+    if (FAILED(hr))
+        return hr;
+    if (!shell)
+        return E_NOINTERFACE;
+    return shell_execute(shell.get(), file, parameters);
 }
 
 HRESULT execute_through_desktop_view(const std::wstring& file, const std::wstring& parameters)
 {
-    try
-    {
-        com_ptr<IShellWindows> windows;
-        HRESULT hr = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
-        if (FAILED(hr))
-            return hr;
-        if (!windows)
-            return E_NOINTERFACE;
+    com_ptr<IShellWindows> windows;
+    HRESULT hr = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
+    if (FAILED(hr))
+        return hr;
+    if (!windows)
+        return E_NOINTERFACE;
 
-        variant_value location, root;
-        variant_value::int32(location, CSIDL_DESKTOP);
-        LONG window = 0;
-        com_ptr<IDispatch> desktop;
-        hr = windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
-                                   desktop.put());
-        // S_FALSE: there is no desktop window (no Explorer shell running).
-        if (hr != S_OK || !desktop)
-            return FAILED(hr) ? hr : E_FAIL;
+    variant_value location, root;
+    variant_value::int32(location, CSIDL_DESKTOP);
+    LONG window = 0;
+    com_ptr<IDispatch> desktop;
+    hr = windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                               desktop.put());
+    // S_FALSE: there is no desktop window (no Explorer shell running).
+    if (hr != S_OK || !desktop)
+        return FAILED(hr) ? hr : E_FAIL;
 
-        com_ptr<IServiceProvider> services;
-        hr = desktop->QueryInterface(IID_IServiceProvider, services.put_void());
-        if (FAILED(hr))
-            return hr;
-        com_ptr<IShellBrowser> browser;
-        hr = services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void());
-        if (FAILED(hr) || !browser)
-            return FAILED(hr) ? hr : E_NOINTERFACE;
-        com_ptr<IShellView> view;
-        hr = browser->QueryActiveShellView(view.put());
-        if (FAILED(hr) || !view)
-            return FAILED(hr) ? hr : E_FAIL;
-        com_ptr<IDispatch> background;
-        hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void());
-        if (FAILED(hr) || !background)
-            return FAILED(hr) ? hr : E_NOINTERFACE;
-        com_ptr<IShellFolderViewDual> folder_view;
-        hr = background->QueryInterface(IID_IShellFolderViewDual, folder_view.put_void());
-        if (FAILED(hr))
-            return hr;
-        com_ptr<IDispatch> application;
-        hr = folder_view->get_Application(application.put());
-        if (FAILED(hr) || !application)
-            return FAILED(hr) ? hr : E_NOINTERFACE;
-        com_ptr<IShellDispatch2> shell;
-        hr = application->QueryInterface(IID_IShellDispatch2, shell.put_void());
-        if (FAILED(hr))
-            return hr;
-        return shell_execute(shell.get(), file, parameters);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        return E_FAIL;
-    }
+    com_ptr<IServiceProvider> services;
+    hr = desktop->QueryInterface(IID_IServiceProvider, services.put_void());
+    if (FAILED(hr))
+        return hr;
+    com_ptr<IShellBrowser> browser;
+    hr = services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void());
+    if (FAILED(hr) || !browser)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    com_ptr<IShellView> view;
+    hr = browser->QueryActiveShellView(view.put());
+    if (FAILED(hr) || !view)
+        return FAILED(hr) ? hr : E_FAIL;
+    com_ptr<IDispatch> background;
+    hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void());
+    if (FAILED(hr) || !background)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    com_ptr<IShellFolderViewDual> folder_view;
+    hr = background->QueryInterface(IID_IShellFolderViewDual, folder_view.put_void());
+    if (FAILED(hr))
+        return hr;
+    com_ptr<IDispatch> application;
+    hr = folder_view->get_Application(application.put());
+    if (FAILED(hr) || !application)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    com_ptr<IShellDispatch2> shell;
+    hr = application->QueryInterface(IID_IShellDispatch2, shell.put_void());
+    if (FAILED(hr))
+        return hr;
+    return shell_execute(shell.get(), file, parameters);
 }
 
 shell_routes replace_shell_routes(shell_routes routes) noexcept
