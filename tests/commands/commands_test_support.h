@@ -107,8 +107,7 @@ class shell_routes_override
 public:
     shell_routes_override() : previous_(shell_launch_detail::replace_shell_routes({&first, &second}))
     {
-        first_calls.clear();
-        second_calls.clear();
+        first_calls.clear(), second_calls.clear();
         first_answer = second_answer = E_ACCESSDENIED;
     }
     ~shell_routes_override() { shell_launch_detail::replace_shell_routes(previous_); }
@@ -119,25 +118,24 @@ public:
     }
 
     static inline std::vector<shell_route_call> first_calls, second_calls;
-    static inline HRESULT first_answer = E_ACCESSDENIED, second_answer = E_ACCESSDENIED;
+    static inline HRESULT first_answer, second_answer;
 
 private:
-    static shell_route_call record(const std::wstring& file, const std::wstring& parameters)
+    static HRESULT record(std::vector<shell_route_call>& calls, HRESULT answer, const std::wstring& file,
+                          const std::wstring& parameters)
     {
-        shell_route_call call{file, parameters};
         APTTYPEQUALIFIER qualifier{};
-        call.apartment_result = CoGetApartmentType(&call.apartment, &qualifier);
-        return call;
+        calls.push_back({file, parameters});
+        calls.back().apartment_result = CoGetApartmentType(&calls.back().apartment, &qualifier);
+        return answer;
     }
     static HRESULT first(const std::wstring& file, const std::wstring& parameters)
     {
-        first_calls.push_back(record(file, parameters));
-        return first_answer;
+        return record(first_calls, first_answer, file, parameters);
     }
     static HRESULT second(const std::wstring& file, const std::wstring& parameters)
     {
-        second_calls.push_back(record(file, parameters));
-        return second_answer;
+        return record(second_calls, second_answer, file, parameters);
     }
     shell_launch_detail::shell_routes previous_;
 };

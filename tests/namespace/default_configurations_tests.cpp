@@ -85,20 +85,16 @@ TEST_F(default_configuration, the_root_shows_four_folders_of_complete_searches)
     std::vector<std::wstring> names;
     for (const auto& f : namespace_file.folders())
     {
-        SCOPED_TRACE(to_utf8(f.name));
         names.push_back(f.name);
-        EXPECT_FALSE(folder_excluded(f));
-        EXPECT_TRUE(f.enabled == true && f.order && f.hint && !f.hint->empty() && !f.icon.empty());
+        EXPECT_TRUE(!folder_excluded(f) && f.order && f.hint && !f.icon.empty()) << to_utf8(f.name);
         for (const auto* search : shown(f.name.c_str()))
         {
             const std::wstring query = resolved(search->query);
-            SCOPED_TRACE(to_utf8(resolved(search->name) + L": " + query));
-            EXPECT_FALSE(query.empty());
-            EXPECT_EQ(query.find(L'$'), std::wstring::npos);
-            EXPECT_EQ(std::count(query.begin(), query.end(), L'\'') % 2, 0);
-            EXPECT_EQ(std::count(query.begin(), query.end(), L'('), std::count(query.begin(), query.end(), L')'));
-            EXPECT_EQ(resolved(search->icon).find(L'$'), std::wstring::npos);
-            EXPECT_TRUE(!search->target && search->order && search->enabled != false);
+            EXPECT_TRUE(!query.empty() && query.find(L'$') == std::wstring::npos &&
+                        std::count(query.begin(), query.end(), L'\'') % 2 == 0 &&
+                        std::count(query.begin(), query.end(), L'(') == std::count(query.begin(), query.end(), L')') &&
+                        resolved(search->icon).find(L'$') == std::wstring::npos && !search->target && search->order)
+                << to_utf8(f.name + L"\\" + resolved(search->name) + L": " + query);
         }
     }
     EXPECT_EQ(names, (std::vector<std::wstring>{L"Ratings", L"Tags", L"People", L"Recent files"}));
