@@ -174,6 +174,28 @@ void open_log() noexcept
     process_logger()->open(L"Sortwell", L"Namespace");
 }
 
+void log_caught_exception(const char* who) noexcept
+{
+    try
+    {
+        try
+        {
+            throw;
+        }
+        catch (const std::exception& e)
+        {
+            log_message(log_level::error, "{}: exception: {}", who, e.what());
+        }
+        catch (...)
+        {
+            log_message(log_level::error, "{}: unknown exception", who);
+        }
+    }
+    catch (...)
+    {
+    }
+}
+
 namespace log_detail
 {
 std::string line_prefix(log_level level)

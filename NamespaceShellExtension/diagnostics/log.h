@@ -89,6 +89,11 @@ void log_message(log_level level, fmt::format_string<Args...> format, Args&&... 
     log_detail::write_narrow(level, fmt::format(format, std::forward<Args>(args)...));
 }
 
+// Inside a catch block only: logs the exception being handled at level ERROR as "<who>: exception: "
+// followed by its text, or "<who>: unknown exception" for one that is not a standard exception. A line
+// that cannot be written is dropped.
+void log_caught_exception(const char* who) noexcept;
+
 // The system's text for an HRESULT, trailing white space removed, or
 // "unable to get message from FormatMessage".
 std::wstring hresult_message(HRESULT code);

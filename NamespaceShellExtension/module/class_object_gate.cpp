@@ -55,27 +55,11 @@ bool root_enabled(REFCLSID rclsid) noexcept
         switch_on = settings.get_bool_setting("sortwell", quick_pins ? "general.showQuickPinsInExplorerPanel"
                                                                      : "general.showInExplorerPanel");
     }
-    catch (const std::exception& e)
+    catch (...)
     {
         // The settings folder could not be made (or memory ran out): the root counts as disabled, as
         // when the file cannot be loaded.
-        try
-        {
-            log_message(log_level::error, "DllGetClassObject: exception: {}", e.what());
-        }
-        catch (...)
-        {
-        }
-    }
-    catch (...)
-    {
-        try
-        {
-            log_message(log_level::error, "DllGetClassObject: unknown exception");
-        }
-        catch (...)
-        {
-        }
+        log_caught_exception("DllGetClassObject");
     }
     if (app_enabled && switch_on)
         return true;

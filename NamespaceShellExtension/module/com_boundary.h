@@ -39,37 +39,14 @@ HRESULT com_boundary(const char* method, Body&& body, HRESULT failure = E_FAIL) 
     {
         return body();
     }
-    catch (const std::bad_alloc& e)
+    catch (const std::bad_alloc&)
     {
-        try
-        {
-            log_message(log_level::error, "{}: exception: {}", method, e.what());
-        }
-        catch (...)
-        {
-        }
+        log_caught_exception(method);
         return E_OUTOFMEMORY;
-    }
-    catch (const std::exception& e)
-    {
-        try
-        {
-            log_message(log_level::error, "{}: exception: {}", method, e.what());
-        }
-        catch (...)
-        {
-        }
-        return failure;
     }
     catch (...)
     {
-        try
-        {
-            log_message(log_level::error, "{}: unknown exception", method);
-        }
-        catch (...)
-        {
-        }
+        log_caught_exception(method);
         return failure;
     }
 }

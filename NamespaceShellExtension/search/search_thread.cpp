@@ -19,25 +19,9 @@ void deliver(search_results_target& target, const std::vector<search_result_reco
     {
         target.append_results(records);
     }
-    catch (const std::exception& e)
-    {
-        try
-        {
-            log_message(log_level::error, "Search thread: exception: {}", e.what());
-        }
-        catch (...)
-        {
-        }
-    }
     catch (...)
     {
-        try
-        {
-            log_message(log_level::error, "Search thread: unknown exception");
-        }
-        catch (...)
-        {
-        }
+        log_caught_exception("Search thread");
     }
     target.complete();
 }
@@ -194,26 +178,9 @@ void wait_thread(search_results_target& target, search_cache& cache, const std::
                 cache.wait_for_change(key, remaining);
         }
     }
-    catch (const std::exception& e)
-    {
-        try
-        {
-            log_message(log_level::error, "Search thread: exception: {}", e.what());
-        }
-        catch (...)
-        {
-        }
-        target.complete();
-    }
     catch (...)
     {
-        try
-        {
-            log_message(log_level::error, "Search thread: unknown exception");
-        }
-        catch (...)
-        {
-        }
+        log_caught_exception("Search thread");
         target.complete();
     }
     if (SUCCEEDED(initialized))
