@@ -74,41 +74,51 @@ std::wstring lower_case(std::wstring_view text)
     return result;
 }
 
-std::wstring resolve_custom_variables(std::wstring_view text, HMODULE module)
+// One pass: every placeholder that `find` reports is replaced by what `value_of` answers for it; one
+// that has no value is logged at level ERROR with `unknown` and stays as written.
+template <class Find, class ValueOf>
+std::wstring replace_placeholders(std::wstring_view text, fmt::wformat_string<std::wstring_view> unknown, Find find,
+                                  ValueOf value_of)
 {
-    // Built afresh for every call: the module's folder is read again each time.
-    const std::pair<std::wstring, std::wstring> variables[] = {
-        {L"$VLM_Directory", module_folder(module)},
-    };
     std::wstring result;
     std::size_t position = 0;
-    while (const auto match = find_custom_placeholder(text, position))
+    while (const auto match = find(text, position))
     {
         result.append(text, position, match->start - position);
         const std::wstring_view found = text.substr(match->start, match->length);
-        const std::wstring found_lower = lower_case(found);
-        const std::wstring* value = nullptr;
-        for (const auto& [name, variable_value] : variables)
-        {
-            if (lower_case(name) == found_lower)
-            {
-                value = &variable_value;
-                break;
-            }
-        }
-        if (value)
+        if (const auto value = value_of(found))
         {
             result += *value;
         }
         else
         {
-            log_message(log_level::error, L"variable_resolution: unknown custom variable '{}'", found);
+            // A copy: the format was checked for a std::wstring_view, and a const reference to one is
+            // another argument type to fmt.
+            log_message(log_level::error, unknown, std::wstring_view(found));
             result += found;
         }
         position = match->start + match->length;
     }
     result.append(text, position);
     return result;
+}
+
+std::wstring resolve_custom_variables(std::wstring_view text, HMODULE module)
+{
+    // Built afresh for every call: the module's folder is read again each time.
+    const std::pair<std::wstring, std::wstring> variables[] = {
+        {L"$VLM_Directory", module_folder(module)},
+    };
+    return replace_placeholders(text, L"variable_resolution: unknown custom variable '{}'", find_custom_placeholder,
+                                [&](std::wstring_view found) -> const std::wstring* {
+                                    const std::wstring found_lower = lower_case(found);
+                                    for (const auto& [name, value] : variables)
+                                    {
+                                        if (lower_case(name) == found_lower)
+                                            return &value;
+                                    }
+                                    return nullptr;
+                                });
 }
 
 // The expansion of one "%NAME%", or nothing when the system does not know NAME.
@@ -130,25 +140,10 @@ std::optional<std::wstring> expand_environment_variable(const std::wstring& plac
 
 std::wstring resolve_environment_variables(std::wstring_view text)
 {
-    std::wstring result;
-    std::size_t position = 0;
-    while (const auto match = find_environment_placeholder(text, position))
-    {
-        result.append(text, position, match->start - position);
-        const std::wstring placeholder(text.substr(match->start, match->length));
-        if (const auto expansion = expand_environment_variable(placeholder))
-        {
-            result += *expansion;
-        }
-        else
-        {
-            log_message(log_level::error, L"variable_resolution: unknown environment variable '{}'", placeholder);
-            result += placeholder;
-        }
-        position = match->start + match->length;
-    }
-    result.append(text, position);
-    return result;
+    return replace_placeholders(text, L"variable_resolution: unknown environment variable '{}'",
+                                find_environment_placeholder, [](std::wstring_view found) {
+                                    return expand_environment_variable(std::wstring(found));
+                                });
 }
 
 std::wstring quoted(const std::wstring& path)
