@@ -410,22 +410,22 @@ private:
         item.path_lower = lower(path);
     }
 
-    void generate(const rapidjson::Value& spec)
+    void generate(const rapidjson::Value& generator)
     {
-        if (!spec.IsObject() || !spec.HasMember("count") || !spec["count"].IsUint() || spec["count"].GetUint() > 1000000)
+        if (!generator.IsObject() || !generator.HasMember("count") || !generator["count"].IsUint() || generator["count"].GetUint() > 1000000)
             fail("generate", "an object with a \"count\" from 0 to 1000000");
-        const unsigned count = spec["count"].GetUint();
+        const unsigned count = generator["count"].GetUint();
         auto text = [&](const char* name, const wchar_t* fallback) {
-            if (!spec.HasMember(name))
+            if (!generator.HasMember(name))
                 return std::wstring(fallback);
-            if (!spec[name].IsString())
+            if (!generator[name].IsString())
                 fail(std::string("generate.") + name, "a string");
-            return text_of(spec[name]);
+            return text_of(generator[name]);
         };
         auto strings = [&](const char* name, text_list fallback) {
-            if (!spec.HasMember(name))
+            if (!generator.HasMember(name))
                 return fallback;
-            const auto& list = spec[name];
+            const auto& list = generator[name];
             text_list result;
             if (list.IsArray())
                 for (const auto& element : list.GetArray())
@@ -442,19 +442,19 @@ private:
         const text_list keywords = strings("keywords", {L"alpha", L"beta", L"gamma"});
         const text_list people = strings("people", {L"Ann", L"Ben"});
         std::vector<value> ratings = {std::monostate{}, std::int64_t{1}, std::int64_t{25}, std::int64_t{50}, std::int64_t{75}, std::int64_t{99}};
-        if (spec.HasMember("ratings"))
+        if (generator.HasMember("ratings"))
         {
             ratings.clear();
-            if (spec["ratings"].IsArray())
-                for (const auto& rating : spec["ratings"].GetArray())
+            if (generator["ratings"].IsArray())
+                for (const auto& rating : generator["ratings"].GetArray())
                     ratings.push_back(number_value(rating, "generate.ratings", 0, 0xFFFFFFFFll));
             if (ratings.empty())
                 fail("generate.ratings", "a non-empty array of ratings (integers or null)");
         }
         date_value start{};
-        if (spec.HasMember("date"))
+        if (generator.HasMember("date"))
         {
-            const auto date = spec["date"].IsString() ? parse_date(text_of(spec["date"])) : std::nullopt;
+            const auto date = generator["date"].IsString() ? parse_date(text_of(generator["date"])) : std::nullopt;
             if (!date)
                 fail("generate.date", "a date \"YYYY-MM-DD hh:mm:ss\"");
             start = *date;
@@ -496,22 +496,22 @@ private:
             const std::string where = "faults." + step;
             if (std::find(names.begin(), names.end(), step) == names.end())
                 fail(where, "not a method the stand-in can fail (see README.md)");
-            const auto& spec = member->value;
-            if (spec.IsObject())
+            const auto& generator = member->value;
+            if (generator.IsObject())
             {
-                if (!spec.HasMember("hresult"))
+                if (!generator.HasMember("hresult"))
                     fail(where, "an object with \"hresult\" and optionally \"after\"");
                 unsigned after = 0;
-                if (spec.HasMember("after"))
+                if (generator.HasMember("after"))
                 {
-                    if (!spec["after"].IsUint())
+                    if (!generator["after"].IsUint())
                         fail(where + ".after", "a count of calls that succeed first");
-                    after = spec["after"].GetUint();
+                    after = generator["after"].GetUint();
                 }
-                index_.faults.add(step, parse_hresult(spec["hresult"], where), after);
+                index_.faults.add(step, parse_hresult(generator["hresult"], where), after);
             }
             else
-                index_.faults.add(step, parse_hresult(spec, where), 0);
+                index_.faults.add(step, parse_hresult(generator, where), 0);
         }
     }
 
