@@ -383,14 +383,14 @@ public:
             *rowset = nullptr;
         return DB_E_NOTAREFERENCECOLUMN;
     }
-    STDMETHODIMP GetSpecification(REFIID riid, IUnknown** specification) noexcept override
+    STDMETHODIMP GetSpecification(REFIID riid, IUnknown** command_object) noexcept override
     {
-        if (!specification)
+        if (!command_object)
             return E_INVALIDARG;
-        *specification = nullptr;
+        *command_object = nullptr;
         if (!command_)
             return S_FALSE;
-        return command_->QueryInterface(riid, reinterpret_cast<void**>(specification));
+        return command_->QueryInterface(riid, reinterpret_cast<void**>(command_object));
     }
 
 private:
