@@ -229,18 +229,8 @@ HRESULT create_data_source(REFIID riid, void** ppv) noexcept
     *ppv = nullptr;
     return guarded([&] {
         std::shared_ptr<index_data> index;
-        try
-        {
-            index = load_configured_index();
-        }
-        catch (const index_error& e)
-        {
-            set_error_info(IID_IDBInitialize, wide_message(e.what()));
-            OutputDebugStringA((std::string("velmora search stand-in: ") + e.what() + "\n").c_str());
-            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        }
-        if (const HRESULT fault = index->faults.check("CreateDataSource"); FAILED(fault))
-            return fault;
+        if (const HRESULT hr = load_index_for_creation(IID_IDBInitialize, "CreateDataSource", index); FAILED(hr))
+            return hr;
         return data_source::create_instance(riid, ppv, std::move(index));
     });
 }

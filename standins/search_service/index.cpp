@@ -8,6 +8,7 @@
 #include <rapidjson/error/en.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -683,5 +684,19 @@ std::shared_ptr<index_data> load_configured_index()
         throw index_error("index: cannot open " + narrow(file));
     const std::string text((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
     return load_index_text(text);
+}
+HRESULT load_index_for_creation(const IID& source, const char* step, std::shared_ptr<index_data>& index)
+{
+    try
+    {
+        index = load_configured_index();
+    }
+    catch (const index_error& e)
+    {
+        set_error_info(source, std::wstring(e.what(), e.what() + std::strlen(e.what())));
+        OutputDebugStringA((std::string("velmora search stand-in: ") + e.what() + "\n").c_str());
+        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    }
+    return index->faults.check(step);
 }
 } // namespace search_standin

@@ -135,6 +135,10 @@ std::wstring configured_index_file();
 // Reads the configured index; an empty index when none is configured. Throws index_error when the file
 // cannot be read or is not a valid index.
 std::shared_ptr<index_data> load_configured_index();
+// The configured index for an object about to be created. A broken index file answers
+// ERROR_INVALID_DATA, with its reason in the error object of `source` and on the debugger; a fault
+// injected for `step` answers its own HRESULT.
+HRESULT load_index_for_creation(const IID& source, const char* step, std::shared_ptr<index_data>& index);
 // Reads an index from JSON text (UTF-8).
 std::shared_ptr<index_data> load_index_text(std::string_view json);
 

@@ -581,18 +581,8 @@ HRESULT create_search_manager(REFIID riid, void** ppv) noexcept
     *ppv = nullptr;
     return guarded([&] {
         std::shared_ptr<index_data> index;
-        try
-        {
-            index = load_configured_index();
-        }
-        catch (const index_error& e)
-        {
-            set_error_info(IID_ISearchManager, std::wstring(e.what(), e.what() + std::strlen(e.what())));
-            OutputDebugStringA((std::string("velmora search stand-in: ") + e.what() + "\n").c_str());
-            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        }
-        if (const HRESULT fault = index->faults.check("CreateSearchManager"); FAILED(fault))
-            return fault;
+        if (const HRESULT hr = load_index_for_creation(IID_ISearchManager, "CreateSearchManager", index); FAILED(hr))
+            return hr;
         return search_manager::create_instance(riid, ppv, std::move(index));
     });
 }
