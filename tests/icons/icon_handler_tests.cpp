@@ -1,0 +1,324 @@
+// The icon handler: the locations it gives for each kind of item, how it fills the caller's buffer, and
+// the icon files that the default configuration names, loaded as the shell loads them.
+
+#include "icons/icon_handler.h"
+
+#include "diagnostics/log.h"
+
+#include "module/namespace_module.h"
+#include "namespace/configuration_references.h"
+#include "namespace/search_and_action_item_data.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+
+namespace
+{
+struct location
+{
+    HRESULT hr = E_UNEXPECTED;
+    std::wstring file;
+    int index = -99;
+    UINT flags = 0xFFFF;
+};
+
+com_ptr<IExtractIconW> handler_for(const unique_child_id& item)
+{
+    com_ptr<IExtractIconW> handler;
+    EXPECT_EQ(create_icon_handler(item.get(), IID_IExtractIconW, handler.put_void()), S_OK);
+    return handler;
+}
+
+location location_of(const unique_child_id& item)
+{
+    location result;
+    wchar_t buffer[MAX_PATH * 2];
+    if (auto handler = handler_for(item))
+    {
+        result.hr = handler->GetIconLocation(GIL_FORSHELL, buffer, static_cast<UINT>(std::size(buffer)), &result.index,
+                                             &result.flags);
+        result.file = buffer;
+    }
+    return result;
+}
+
+unique_child_id organised_folder_with_icon(const std::wstring& icon)
+{
+    return create_folder_item({.name = L"Ratings", .icon = icon});
+}
+
+std::wstring warning_for(const std::filesystem::path& path)
+{
+    return L"WARNING Icon file does not exist. Investigate. File: " + path.wstring();
+}
+
+std::vector<std::wstring> wide(const std::vector<std::string>& lines)
+{
+    std::vector<std::wstring> result;
+    for (const auto& line : lines)
+        result.push_back(from_utf8(line));
+    return result;
+}
+
+// The image sizes an .ico file's directory lists (a width byte of 0 means 256).
+std::set<int> ico_sizes(const std::filesystem::path& file)
+{
+    const std::string bytes = test_support::read_file(file);
+    std::set<int> sizes;
+    if (bytes.size() < 6 || bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 1 || bytes[3] != 0)
+        return sizes;
+    const int count = static_cast<std::uint8_t>(bytes[4]) | static_cast<std::uint8_t>(bytes[5]) << 8;
+    for (int i = 0; i < count && 6 + 16 * (i + 1) <= static_cast<int>(bytes.size()); ++i)
+    {
+        const int width = static_cast<std::uint8_t>(bytes[6 + 16 * i]);
+        sizes.insert(width == 0 ? 256 : width);
+    }
+    return sizes;
+}
+
+TEST(icon_handler, every_folder_and_search_of_the_default_configuration_names_a_loadable_multi_size_icon)
+{
+    for (const auto* name : {L"Namespace.json", L"All Tags.json", L"All People.json"})
+        std::filesystem::remove(test_support::settings_folder() / name);
+    namespace_settings::settings_file namespace_file{nullptr};
+    all_tags_settings::settings_file tags{nullptr};
+    all_people_settings::settings_file people{nullptr};
+    ASSERT_TRUE(namespace_file.load(false) && tags.load(false) && people.load(false));
+
+    std::vector<unique_child_id> items;
+    for (const auto& folder : namespace_file.folders())
+    {
+        items.push_back(create_folder_item(folder));
+        for (const auto& query : folder.queries)
+            if (!query_excluded(query, tags, people))
+                items.push_back(create_search_item(folder, query, tags.tags(), people.people()));
+    }
+    ASSERT_GE(items.size(), 15u);
+
+    test_support::log_capture log;
+    std::set<std::wstring> files;
+    for (const auto& item : items)
+    {
+        const auto* data = own_item_data(item.get());
+        if (data->kind == static_cast<std::uint8_t>(item_kind::quick_pin))
+            continue;
+        SCOPED_TRACE(to_utf8(item_path(data)));
+        const location at = location_of(item);
+        ASSERT_EQ(at.hr, S_OK);
+        EXPECT_EQ(at.index, 0);
+        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
+        EXPECT_EQ(std::filesystem::path(at.file).parent_path(), test_support::executable_folder() / L"Content" / L"Icons");
+        files.insert(at.file);
+    }
+    EXPECT_TRUE(log.messages().empty());
+    // Ratings, five ratings, tags, six tag colours, people, person, recent.
+    EXPECT_GE(files.size(), 15u);
+
+    // Every icon file the configuration files mention, also those of searches hidden while the tags and
+    // people lists are short, and the "when tagged" variants no folder shows.
+    for (const auto& folder : namespace_file.folders())
+        for (const auto& query : folder.queries)
+            if (!query.icon.empty() && query.icon.find(L'$') == std::wstring::npos)
+                files.insert(resolve_icon_path(query.icon));
+    for (const auto& tag : tags.tags())
+        for (const auto& icon : {tag.icon_not_tagged, tag.icon_when_tagged})
+            if (icon)
+                files.insert(resolve_icon_path(*icon));
+    for (const auto& file : files)
+    {
+        SCOPED_TRACE(to_utf8(file));
+        EXPECT_EQ(ico_sizes(file), (std::set<int>{16, 32, 48, 256}));
+        HICON large = nullptr;
+        HICON small = nullptr;
+        EXPECT_GE(ExtractIconExW(file.c_str(), 0, &large, &small, 1), 1u);
+        ASSERT_NE(large, nullptr);
+        ASSERT_NE(small, nullptr);
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(large, &info));
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXICON));
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(large);
+        DestroyIcon(small);
+    }
+}
+
+TEST(icon_handler, resolves_relative_icon_texts_against_the_module_folder)
+{
+    const std::wstring folder = test_support::executable_folder().wstring();
+    const struct
+    {
+        const wchar_t* icon;
+        std::wstring expected;
+    } rows[] = {
+        {L"Content\\Icons\\Tags.ico", folder + L"\\Content\\Icons\\Tags.ico"},
+        {L"C:\\Icons\\a.ico", L"C:\\Icons\\a.ico"},
+        {L"d:/Icons/a.ico", L"d:/Icons/a.ico"},
+        {L"\\\\server\\share\\a.ico", L"\\\\server\\share\\a.ico"},
+        {L"//server/share/a.ico", L"//server/share/a.ico"},
+        {L"\\\\?\\C:\\a.ico", L"\\\\?\\C:\\a.ico"},
+        // Drive-relative and root-relative texts are not absolute: they stay next to the module.
+        {L"C:a.ico", folder + L"\\C:a.ico"},
+        {L"\\Icons\\a.ico", folder + L"\\\\Icons\\a.ico"},
+        {L"a.ico", folder + L"\\a.ico"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(to_utf8(row.icon));
+        EXPECT_EQ(resolve_icon_path(row.icon), row.expected);
+    }
+}
+
+TEST(icon_handler, a_missing_icon_file_is_reported_once_per_call_and_still_returned)
+{
+    const auto missing = test_support::executable_folder() / L"Content" / L"Icons" / L"Missing rating.ico";
+    const auto item = create_search_item({.name = L"Ratings"}, {.name = L"Unrated", .icon = L"Content\\Icons\\Missing rating.ico"},
+                                         {}, {});
+    test_support::log_capture log;
+    for (int call = 0; call < 2; ++call)
+    {
+        const location at = location_of(item);
+        EXPECT_EQ(at.hr, S_OK);
+        EXPECT_EQ(at.file, missing.wstring());
+        EXPECT_EQ(at.index, 0);
+        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
+    }
+    EXPECT_EQ(wide(log.messages()), (std::vector<std::wstring>{warning_for(missing), warning_for(missing)}));
+}
+
+TEST(icon_handler, groups_show_their_folder_icon_and_fall_back_to_the_generic_one)
+{
+    test_support::scratch_folder scratch(L"icon handler groups");
+    // A folder's own icon location comes from the folder itself. A desktop.ini with IconFile and
+    // IconIndex would be the natural case, but Wine 8 answers it with an unreliable file name (empty for
+    // an ANSI desktop.ini, often stale memory for a UTF-16 one): a plain folder, whose location Wine
+    // reports reliably, stands in for it.
+    const auto custom = scratch.path() / L"Holiday";
+    std::filesystem::create_directory(custom);
+    SHFILEINFOW own{};
+    ASSERT_NE(SHGetFileInfoW(custom.c_str(), 0, &own, sizeof(own), SHGFI_ICONLOCATION), 0u);
+    ASSERT_NE(own.szDisplayName[0], L'\0');
+    SHFILEINFOW generic{};
+    ASSERT_NE(SHGetFileInfoW(L"C:\\no such folder", FILE_ATTRIBUTE_DIRECTORY, &generic, sizeof(generic),
+                             SHGFI_ICONLOCATION | SHGFI_USEFILEATTRIBUTES),
+              0u);
+
+    test_support::log_capture log;
+    const location present = location_of(create_group_item_from_parts(custom.wstring(), L"Holiday"));
+    EXPECT_EQ(present.hr, S_OK);
+    EXPECT_EQ(present.flags, static_cast<UINT>(GIL_PERINSTANCE | GIL_DONTCACHE));
+    EXPECT_EQ(present.file, own.szDisplayName);
+    EXPECT_EQ(present.index, own.iIcon);
+
+    const location vanished = location_of(create_group_item_from_parts((scratch.path() / L"Gone").wstring(), L"Gone"));
+    EXPECT_EQ(vanished.hr, S_OK);
+    EXPECT_EQ(vanished.flags, static_cast<UINT>(GIL_PERINSTANCE));
+    EXPECT_EQ(vanished.file, generic.szDisplayName);
+    EXPECT_EQ(vanished.index, generic.iIcon);
+    EXPECT_FALSE(vanished.file.empty());
+    EXPECT_TRUE(log.messages().empty());
+}
+
+TEST(icon_handler, results_pins_and_the_root_get_the_empty_location)
+{
+    test_support::scratch_folder scratch(L"icon handler empty");
+    const auto file = scratch.path() / L"photo.jpg";
+    test_support::write_file(file, "jpeg");
+    unique_child_id root = create_empty_result_item();
+    own_item_data(root.get())->kind = static_cast<std::uint8_t>(item_kind::root);
+    unique_child_id stray_kind = create_empty_result_item();
+    own_item_data(stray_kind.get())->kind = 9;
+    const unique_child_id items[] = {
+        create_result_item(file.wstring(), {}, {}),
+        create_pin_item_from_parts(file.wstring(), L"photo", (scratch.path() / L"photo.lnk").wstring()),
+        std::move(root),
+        std::move(stray_kind),
+    };
+    for (const auto& item : items)
+    {
+        SCOPED_TRACE(static_cast<int>(own_item_data(item.get())->kind));
+        const location at = location_of(item);
+        EXPECT_EQ(at.hr, S_OK);
+        EXPECT_EQ(at.file, L"");
+        EXPECT_EQ(at.index, 0);
+        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
+    }
+}
+
+TEST(icon_handler, fills_the_buffer_within_its_size_and_checks_its_arguments)
+{
+    const auto item = organised_folder_with_icon(L"C:\\Icons\\Ratings.ico");
+    const auto handler = handler_for(item);
+    ASSERT_TRUE(handler);
+    int index = 0;
+    UINT flags = 0;
+    const struct
+    {
+        UINT size;
+        std::wstring expected;
+    } rows[] = {
+        {0, L"untouched"},
+        {1, L""},
+        {5, L"C:\\I"},
+        {21, L"C:\\Icons\\Ratings.ico"},
+        {0x80000000u, L""},
+        {0xFFFFFFFFu, L""},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.size);
+        wchar_t buffer[64];
+        std::wcscpy(buffer, L"untouched");
+        EXPECT_EQ(handler->GetIconLocation(0, buffer, row.size, &index, &flags), S_OK);
+        EXPECT_EQ(std::wstring(buffer), row.expected);
+    }
+    wchar_t buffer[64];
+    EXPECT_EQ(handler->GetIconLocation(0, nullptr, 64, &index, &flags), E_INVALIDARG);
+    EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, nullptr, &flags), E_INVALIDARG);
+    EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, &index, nullptr), E_INVALIDARG);
+
+    HICON large = reinterpret_cast<HICON>(1);
+    HICON small = reinterpret_cast<HICON>(1);
+    EXPECT_EQ(handler->Extract(L"C:\\Icons\\Ratings.ico", 0, &large, &small, MAKELONG(32, 16)), S_FALSE);
+    EXPECT_EQ(large, nullptr);
+    EXPECT_EQ(small, nullptr);
+    EXPECT_EQ(handler->Extract(L"C:\\Icons\\Ratings.ico", 0, nullptr, nullptr, 0), S_FALSE);
+}
+
+TEST(icon_handler, creation_takes_only_our_identifiers_and_keeps_its_own_copy)
+{
+    const LONG locks = the_module().lock_count();
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, &out), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    const unsigned char foreign[] = {4, 0, 1, 0, 0, 0};
+    EXPECT_EQ(create_icon_handler(reinterpret_cast<PCUITEMID_CHILD>(foreign), IID_IExtractIconW, &out), E_INVALIDARG);
+    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, nullptr), E_POINTER);
+    EXPECT_EQ(the_module().lock_count(), locks);
+
+    auto item = organised_folder_with_icon(L"C:\\Icons\\Ratings.ico");
+    com_ptr<IUnknown> unknown;
+    ASSERT_EQ(create_icon_handler(item.get(), IID_IUnknown, unknown.put_void()), S_OK);
+    EXPECT_EQ(the_module().lock_count(), locks + 1);
+    void* narrow = nullptr;
+    EXPECT_EQ(unknown->QueryInterface(IID_IExtractIconA, &narrow), E_NOINTERFACE);
+    auto handler = unknown.try_query<IExtractIconW>();
+    ASSERT_TRUE(handler);
+    item.reset();
+    wchar_t buffer[64];
+    int index = 0;
+    UINT flags = 0;
+    EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, &index, &flags), S_OK);
+    EXPECT_STREQ(buffer, L"C:\\Icons\\Ratings.ico");
+    unknown.reset();
+    handler.reset();
+    EXPECT_EQ(the_module().lock_count(), locks);
+}
+} // namespace
