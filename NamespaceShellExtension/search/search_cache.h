@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -69,7 +70,35 @@ public:
     void add_moved_path(std::wstring_view path);
     bool is_moved_path(std::wstring_view path) const;
 
+    // Calls visit(record) under the cache's mutex with the first record of a finished entry whose path
+    // equals `path` after lower-casing, and answers whether there was one. The columns, the sort order
+    // and the view's live updates ask this for every row, so each finished entry keeps an index of its
+    // paths: a lookup costs one hash of `path` and a binary search per entry, not a scan of the rows.
+    // `visit` must not call into the cache or the shell.
+    template <class Visit>
+    bool visit_finished_record(std::wstring_view path, Visit&& visit) const
+    {
+        const std::uint64_t hash = path_hash(path);
+        std::lock_guard lock(mutex_);
+        const search_result_record* found = find_finished_record(path, hash);
+        if (!found)
+            return false;
+        visit(*found);
+        return true;
+    }
+    bool has_finished_record(std::wstring_view path) const
+    {
+        return visit_finished_record(path, [](const search_result_record&) {});
+    }
+
+    // A result file was renamed: under one lock, remembers its old path as moved and gives the new path
+    // to every record of a finished entry that had the old one. Answers how many records changed.
+    std::size_t rename_result_path(std::wstring_view old_path, const std::wstring& new_path);
+
     std::size_t size() const;
+
+    // The hash that the path index uses: FNV-1a of the lower-cased (towlower) path.
+    static std::uint64_t path_hash(std::wstring_view path) noexcept;
 
 private:
     struct entry
@@ -80,7 +109,12 @@ private:
         // Shared with waiters, which may still hold it after the entry is evicted.
         std::shared_ptr<std::condition_variable> changed = std::make_shared<std::condition_variable>();
         std::list<std::wstring>::iterator recency;
+        // (path_hash of a record's path, its index), sorted; filled by `store`.
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> path_index;
     };
+
+    const search_result_record* find_finished_record(std::wstring_view path, std::uint64_t hash) const;
+    void insert_moved_path(std::wstring key);
 
     void touch(entry& found);
     void evict_over_capacity();

@@ -132,4 +132,35 @@ TEST_F(search_cache_test, moved_paths_are_kept_lower_cased_up_to_32)
     cache.add_moved_path(L"C:\\again");
     EXPECT_TRUE(cache.is_moved_path(L"c:\\again"));
 }
+
+TEST_F(search_cache_test, finished_records_are_found_by_path_ignoring_case_and_follow_a_rename)
+{
+    ASSERT_EQ(ask(L"running"), answer::must_search);
+    ASSERT_EQ(ask(L"done"), answer::must_search);
+    std::vector<search_result_record> rows;
+    for (int i = 0; i < 2000; ++i)
+        rows.push_back({.path = L"C:\\Photos\\IMG_" + std::to_wstring(i) + L".JPG", .rating = static_cast<std::uint32_t>(i)});
+    rows.push_back({.path = L"C:\\Photos\\IMG_7.JPG", .rating = 99999}); // a second row of the same file
+    cache.store(L"done", rows);
+
+    const auto rating_of = [&](const wchar_t* path) {
+        std::uint32_t rating = 0;
+        return cache.visit_finished_record(path, [&](const search_result_record& r) { rating = r.rating; }) ? rating
+                                                                                                           : ~0u;
+    };
+    EXPECT_EQ(rating_of(L"c:\\photos\\img_1999.jpg"), 1999u);
+    EXPECT_EQ(rating_of(L"C:\\PHOTOS\\IMG_7.JPG"), 7u) << "the first row of the file";
+    EXPECT_EQ(rating_of(L"C:\\Photos\\IMG_2000.JPG"), ~0u);
+    EXPECT_EQ(rating_of(L"C:\\Photos\\IMG_7.JP"), ~0u);
+
+    EXPECT_EQ(cache.rename_result_path(L"c:\\photos\\img_7.jpg", L"C:\\Photos\\Beach.jpg"), 2u);
+    EXPECT_EQ(rating_of(L"C:\\Photos\\IMG_7.JPG"), ~0u);
+    EXPECT_EQ(rating_of(L"c:\\photos\\beach.JPG"), 7u);
+    EXPECT_TRUE(cache.is_moved_path(L"C:\\Photos\\IMG_7.JPG"));
+    EXPECT_EQ(cache.lookup(L"done").records[2000].path, L"C:\\Photos\\Beach.jpg");
+    EXPECT_EQ(rating_of(L"c:\\photos\\img_8.jpg"), 8u) << "the other rows keep their place in the index";
+
+    EXPECT_EQ(cache.rename_result_path(L"C:\\nowhere.txt", L"C:\\x.txt"), 0u);
+    EXPECT_TRUE(cache.is_moved_path(L"c:\\nowhere.txt")) << "a rename is remembered even when no row lists it";
+}
 } // namespace
