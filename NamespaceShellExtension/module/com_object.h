@@ -11,6 +11,7 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <tuple>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -189,7 +190,7 @@ private:
     }
 
     template <class I, class... Bases>
-    bool find_implied(REFIID riid, void** ppv, interface_list<Bases...>) noexcept
+    bool find_implied([[maybe_unused]] REFIID riid, [[maybe_unused]] void** ppv, interface_list<Bases...>) noexcept
     {
         return ((IsEqualIID(riid, __uuidof(Bases)) ? (*ppv = static_cast<Bases*>(static_cast<I*>(this)), true) : false) ||
                 ...);

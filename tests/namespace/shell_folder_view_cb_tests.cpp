@@ -1,0 +1,315 @@
+// The folder view callback against the recording stand-in for the view (the columns, view mode and texts
+// that only Windows' view takes), against Wine's answers (no column manager, E_NOTIMPL for the texts and
+// the icon size), and its live rows on a real window: the registration, the registered message, the
+// filter of our own items and of files no search lists, and the end of the registration with the window.
+
+#include "namespace/shell_folder_view_cb.h"
+
+#include "namespace/search_and_action_item_data.h"
+#include "search/search_cache.h"
+
+#include "recording_folder_view.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+namespace
+{
+bool same_key(const PROPERTYKEY& a, const PROPERTYKEY& b)
+{
+    return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
+}
+
+// A one-item absolute list standing for a saved search of ours.
+unique_absolute_id_list our_folder_list()
+{
+    const auto item = create_folder_item({.name = L"Photos"});
+    return unique_absolute_id_list(reinterpret_cast<PIDLIST_ABSOLUTE>(ILClone(item.get())));
+}
+
+com_ptr<shell_folder_view_cb> make_callback(FOLDERVIEWMODE mode, int icon_size,
+                                            PCIDLIST_ABSOLUTE folder = our_folder_list().get())
+{
+    shell_folder_view_cb* callback = nullptr;
+    EXPECT_EQ(shell_folder_view_cb::create_callback(folder, mode, icon_size, &callback), S_OK);
+    return com_ptr<shell_folder_view_cb>::attach(callback);
+}
+
+FOLDERVIEWMODE ask_view_mode(shell_folder_view_cb& callback)
+{
+    FOLDERVIEWMODE mode{};
+    EXPECT_EQ(callback.MessageSFVCB(SFVM_DEFVIEWMODE, 0, reinterpret_cast<LPARAM>(&mode)), S_OK);
+    return mode;
+}
+
+void pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until)
+    {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+TEST(shell_folder_view_cb, details_view_gets_the_eight_columns_once_the_view_is_handed_over)
+{
+    recording_folder_view view;
+    test_support::log_capture log;
+    {
+        auto callback = make_callback(FVM_DETAILS, shell_folder_view_cb::default_icon_size);
+        EXPECT_EQ(ask_view_mode(*callback.get()), FVM_DETAILS);
+        EXPECT_TRUE(view.columns_set.empty()) << "no view yet: the defaults wait";
+        callback->set_folder_view(&view);
+        callback->set_folder_view(&view);
+
+        ASSERT_EQ(view.columns_set.size(), 8u) << "applied once, when the view arrived";
+        for (std::size_t i = 0; i < 8; ++i)
+            EXPECT_TRUE(same_key(view.columns_set[i], default_view_columns[i])) << i;
+        const PROPERTYKEY people = {{0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}}, 100};
+        EXPECT_TRUE(same_key(view.columns_set[5], people));
+        ASSERT_EQ(view.column_infos.size(), 8u);
+        for (std::size_t i = 0; i < 8; ++i)
+        {
+            const auto& [key, info] = view.column_infos[i];
+            EXPECT_TRUE(same_key(key, default_view_columns[i]));
+            EXPECT_EQ(info.cbSize, 184u);
+            EXPECT_EQ(info.dwMask, 0x11u);
+            EXPECT_EQ(info.dwState, 1u);
+            EXPECT_EQ(info.uWidth, 0xFFFFFFFFu);
+            EXPECT_EQ(info.uDefaultWidth + info.uIdealWidth + info.wszName[0], 0u);
+        }
+        EXPECT_TRUE(view.view_modes.empty()) << "a details view keeps the view's own icon size";
+
+        view.columns_set.clear();
+        EXPECT_EQ(ask_view_mode(*callback.get()), FVM_DETAILS);
+        EXPECT_EQ(view.columns_set.size(), 8u) << "asked again, applied again";
+    }
+    EXPECT_EQ(view.references(), 1u) << "the callback keeps no reference to the view that owns it";
+    EXPECT_TRUE(log.messages().empty());
+}
+
+TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256)
+{
+    recording_folder_view view;
+    auto callback = make_callback(FVM_ICON, 256);
+    callback->set_folder_view(&view);
+    EXPECT_TRUE(view.view_modes.empty()) << "the view has not asked for its mode yet";
+    EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
+    ASSERT_EQ(view.view_modes.size(), 1u);
+    EXPECT_EQ(view.view_modes[0], std::make_pair(FVM_ICON, 256));
+    EXPECT_EQ(view.columns_set.size(), 8u);
+}
+
+TEST(shell_folder_view_cb, column_failures_write_their_warnings_and_leave_the_rest)
+{
+    struct row
+    {
+        const char* name;
+        HRESULT set_columns;
+        int failing_column;
+        std::size_t infos;
+        std::vector<std::string> warnings;
+    };
+    const row rows[] = {
+        {"SetColumns fails", E_ACCESSDENIED, -1, 0, {"WARNING Unable to set default search-folder columns: 0x80070005"}},
+        {"one column fails", S_OK, 3, 8, {"WARNING Unable to initialize a default search-folder column: 0x80004005"}},
+    };
+    for (const auto& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        test_support::log_capture log;
+        recording_folder_view view;
+        view.set_columns_result = r.set_columns;
+        view.failing_column = r.failing_column;
+        auto callback = make_callback(FVM_ICON, 256);
+        ask_view_mode(*callback.get());
+        callback->set_folder_view(&view);
+        EXPECT_EQ(view.column_infos.size(), r.infos);
+        EXPECT_EQ(view.view_modes.size(), 1u) << "the icon size is applied all the same";
+        EXPECT_EQ(log.messages(), r.warnings);
+    }
+}
+
+TEST(shell_folder_view_cb, copes_with_wine_view_answers_without_a_word)
+{
+    // Wine's default view: no IColumnManager, E_NOTIMPL for SetText and SetViewModeAndIconSize.
+    test_support::log_capture log;
+    recording_folder_view view;
+    view.offers_column_manager = false;
+    view.set_text_result = E_NOTIMPL;
+    view.view_mode_result = E_NOTIMPL;
+    auto callback = make_callback(FVM_ICON, 256);
+    callback->set_folder_view(&view);
+    EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
+    EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
+    EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+    EXPECT_EQ(view.view_modes.size(), 1u);
+    EXPECT_EQ(view.texts.size(), 2u);
+    EXPECT_TRUE(log.messages().empty());
+
+    // A view without IFolderView2 at all, and no view.
+    recording_folder_view bare;
+    bare.offers_column_manager = false;
+    bare.offers_folder_view2 = false;
+    auto second = make_callback(FVM_ICON, 256);
+    second->set_folder_view(&bare);
+    ask_view_mode(*second.get());
+    EXPECT_EQ(second->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+    auto viewless = make_callback(FVM_DETAILS, -1);
+    EXPECT_EQ(viewless->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+    EXPECT_EQ(ask_view_mode(*viewless.get()), FVM_DETAILS);
+}
+
+TEST(shell_folder_view_cb, answers_each_message_as_the_view_expects)
+{
+    recording_folder_view view;
+    const auto folder = our_folder_list();
+    auto callback = make_callback(FVM_DETAILS, -1, folder.get());
+    callback->set_folder_view(&view);
+
+    const std::tuple<const char*, UINT, WPARAM, LPARAM, HRESULT> rows[] = {
+        {"an update", SFVM_FSNOTIFY, 0, SHCNE_UPDATEITEM, S_OK},
+        {"a rename", SFVM_FSNOTIFY, 0, SHCNE_RENAMEITEM, E_NOTIMPL},
+        {"background enumeration", SFVM_BACKGROUNDENUM, 0, 0, S_OK},
+        {"a message we leave alone", SFVM_GETSORTDEFAULTS, 0, 0, E_NOTIMPL},
+        {"another", SFVM_COLUMNCLICK, 3, 0, E_NOTIMPL},
+        {"notify without pointers", SFVM_GETNOTIFY, 0, 0, S_OK},
+    };
+    for (const auto& [name, message, wparam, lparam, expected] : rows)
+    {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(callback->MessageSFVCB(message, wparam, lparam), expected);
+    }
+
+    PIDLIST_ABSOLUTE monitored = nullptr;
+    LONG events = 0;
+    EXPECT_EQ(callback->MessageSFVCB(SFVM_GETNOTIFY, reinterpret_cast<WPARAM>(&monitored),
+                                     reinterpret_cast<LPARAM>(&events)),
+              S_OK);
+    ASSERT_NE(monitored, nullptr);
+    EXPECT_NE(monitored, folder.get());
+    ASSERT_EQ(ILGetSize(monitored), ILGetSize(folder.get()));
+    EXPECT_EQ(memcmp(monitored, folder.get(), ILGetSize(monitored)), 0);
+    PIDLIST_ABSOLUTE again = nullptr;
+    callback->MessageSFVCB(SFVM_GETNOTIFY, reinterpret_cast<WPARAM>(&again), reinterpret_cast<LPARAM>(&events));
+    EXPECT_EQ(again, monitored) << "one list, owned by the callback";
+    EXPECT_EQ(events, SHCNE_UPDATEITEM);
+
+    EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
+    EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+    const std::vector<std::pair<FVTEXTTYPE, std::wstring>> texts = {{FVST_EMPTYTEXT, L"Searching..."},
+                                                                    {FVST_EMPTYTEXT, L"No matching files were found."}};
+    EXPECT_EQ(view.texts, texts);
+    EXPECT_EQ(shell_folder_view_cb::live_registrations(), 0) << "no window, no registration";
+}
+
+// The live rows on a real (headless) window, with a finished search listing one scratch file.
+class view_live_rows : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        window = CreateWindowExW(0, L"STATIC", L"view", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                                 nullptr);
+        ASSERT_NE(window, nullptr);
+        test_support::write_file(listed, "listed");
+        test_support::write_file(unlisted, "unlisted");
+        auto& cache = process_search_cache();
+        ASSERT_TRUE(cache.lookup(key).must_search || cache.lookup(key).ready);
+        cache.store(key, {{.path = listed.wstring(), .keywords = {L"Sea", L"Beach"}, .people = {L"Bo"}}});
+    }
+    void TearDown() override
+    {
+        if (IsWindow(window))
+            DestroyWindow(window);
+    }
+
+    // Announces an update of `path` the way a program saving a file does, and lets the window see it.
+    void announce(const std::wstring& path, std::size_t expected_updates)
+    {
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSH, path.c_str(), nullptr);
+        pump_until([&] { return view.updates.size() >= expected_updates; }, std::chrono::milliseconds(1500));
+    }
+
+    test_support::scratch_folder scratch{L"view-live-rows"};
+    std::filesystem::path listed = scratch.path() / L"Listed.txt";
+    std::filesystem::path unlisted = scratch.path() / L"unlisted.txt";
+    const std::wstring key = L"view live rows test query";
+    HWND window = nullptr;
+    recording_folder_view view;
+};
+
+TEST_F(view_live_rows, a_listed_file_saved_anywhere_updates_its_row_until_the_window_closes)
+{
+    const auto folder = our_folder_list();
+    auto callback = make_callback(FVM_DETAILS, -1, folder.get());
+    callback->set_folder_view(&view);
+    const long before = shell_folder_view_cb::live_registrations();
+    ASSERT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, reinterpret_cast<WPARAM>(window), 0), S_OK);
+    ASSERT_EQ(shell_folder_view_cb::live_registrations(), before + 1);
+    ASSERT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, reinterpret_cast<WPARAM>(window), 0), S_OK);
+    EXPECT_EQ(shell_folder_view_cb::live_registrations(), before + 1) << "one registration per view";
+
+    announce(unlisted.wstring(), 1);
+    EXPECT_TRUE(view.updates.empty()) << "no cached search lists that file";
+
+    // The extension's own item, as the callback itself announces it: ignored.
+    const auto own_item = create_result_item(listed.wstring(), {}, {});
+    unique_absolute_id_list own(ILCombine(folder.get(), own_item.get()));
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_IDLIST | SHCNF_FLUSH, own.get(), nullptr);
+    pump_until([&] { return !view.updates.empty(); }, std::chrono::milliseconds(500));
+    EXPECT_TRUE(view.updates.empty());
+
+    test_support::write_file(listed, "saved again, longer");
+    announce(listed.wstring(), 1);
+    ASSERT_EQ(view.updates.size(), 1u);
+    const auto& [old_item, new_item] = view.updates[0];
+    EXPECT_EQ(old_item, new_item);
+    ASSERT_EQ(new_item.size(), 12066u);
+    const auto* data = own_item_data(reinterpret_cast<PCUITEMID_CHILD>(new_item.data()));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->kind, static_cast<std::uint8_t>(item_kind::search_result));
+    EXPECT_EQ(item_path(data), listed.wstring());
+    EXPECT_EQ(std::wstring(data->keywords), L"Beach;Sea");
+    EXPECT_EQ(data->stamp, file_stamp(listed.c_str())) << "the fresh stamp of the saved file";
+
+    // Upper case in the notification: the cache compares lower-cased paths.
+    auto upper = listed.wstring();
+    for (auto& c : upper)
+        c = static_cast<wchar_t>(towupper(c));
+    announce(upper, 2);
+    EXPECT_EQ(view.updates.size(), 2u);
+
+    DestroyWindow(window);
+    EXPECT_EQ(shell_folder_view_cb::live_registrations(), before) << "the window took its registration along";
+    announce(listed.wstring(), 3);
+    EXPECT_EQ(view.updates.size(), 2u);
+}
+
+TEST_F(view_live_rows, a_callback_released_before_its_window_closes_lives_on_with_the_window)
+{
+    const long before = shell_folder_view_cb::live_registrations();
+    {
+        auto callback = make_callback(FVM_DETAILS, -1);
+        callback->set_folder_view(&view);
+        callback->MessageSFVCB(SFVM_WINDOWCREATED, reinterpret_cast<WPARAM>(window), 0);
+    }
+    EXPECT_EQ(shell_folder_view_cb::live_registrations(), before + 1) << "the subclassed window keeps it";
+    test_support::write_file(listed, "saved");
+    announce(listed.wstring(), 1);
+    EXPECT_EQ(view.updates.size(), 1u);
+    DestroyWindow(window);
+    EXPECT_EQ(shell_folder_view_cb::live_registrations(), before);
+}
+} // namespace
