@@ -4,9 +4,18 @@
 #include "diagnostics/log.h"
 #include "module/class_object_gate.h"
 #include "module/namespace_module.h"
+#include "namespace/path_cache.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
+    if (reason == DLL_PROCESS_DETACH)
+    {
+        // Unloaded by FreeLibrary (DllCanUnloadNow said yes): give the cached ID lists back. At process
+        // exit (`reserved` set) other threads are gone mid-flight and may hold the cache's mutex.
+        if (!reserved)
+            path_cache_clear();
+        return TRUE;
+    }
     if (reason != DLL_PROCESS_ATTACH)
         return TRUE;
     module_instance = instance;

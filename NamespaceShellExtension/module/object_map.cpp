@@ -1,24 +1,35 @@
 #include "module/namespace_module.h"
+#include "namespace/search_and_action_shell_folder.h"
 
 namespace
 {
 HRESULT update_registry_nothing(BOOL) { return S_OK; }
 void object_main_nothing(bool) {}
 
-// The folder objects of the two roots are not built yet; their class factories exist and answer
-// E_NOTIMPL for instances.
-HRESULT create_search_and_action_shell_folder(IUnknown* outer, REFIID, void** ppv)
+HRESULT create_root_folder(bool is_quick_pins, IUnknown* outer, REFIID riid, void** ppv) noexcept
 {
-    if (ppv)
-        *ppv = nullptr;
-    return outer ? CLASS_E_NOAGGREGATION : E_NOTIMPL;
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
+    search_and_action_shell_folder* folder = nullptr;
+    const HRESULT hr = search_and_action_shell_folder::create_folder(is_quick_pins, &folder);
+    if (FAILED(hr))
+        return hr;
+    const HRESULT query = folder->QueryInterface(riid, ppv);
+    folder->Release();
+    return query;
 }
 
-HRESULT create_quick_pins_shell_folder(IUnknown* outer, REFIID, void** ppv)
+HRESULT create_search_and_action_shell_folder(IUnknown* outer, REFIID riid, void** ppv)
 {
-    if (ppv)
-        *ppv = nullptr;
-    return outer ? CLASS_E_NOAGGREGATION : E_NOTIMPL;
+    return create_root_folder(false, outer, riid, ppv);
+}
+
+HRESULT create_quick_pins_shell_folder(IUnknown* outer, REFIID riid, void** ppv)
+{
+    return create_root_folder(true, outer, riid, ppv);
 }
 
 object_map_entry object_map[] = {

@@ -334,7 +334,16 @@ std::wstring item_display_name(const search_and_action_item_data* item)
         if (!name.empty())
             return name;
     }
-    return path_file_name(read_text(item->path));
+    auto path = read_text(item->path);
+    if (item->kind == static_cast<std::uint8_t>(item_kind::organized_folder) ||
+        item->kind == static_cast<std::uint8_t>(item_kind::organized_search))
+    {
+        // A namespace path ("::{...}\Folder\Search"), not a file path: only the backslash separates,
+        // so a search named "Report: Q1/Q2" keeps its whole name.
+        const auto separator = path.rfind(L'\\');
+        return separator == std::wstring::npos ? path : path.substr(separator + 1);
+    }
+    return path_file_name(path);
 }
 
 std::wstring item_icon(const search_and_action_item_data* item)

@@ -148,8 +148,9 @@ std::uint64_t file_stamp(const WIN32_FILE_ATTRIBUTE_DATA& attributes) noexcept;
 // Accessors. Each reads a field up to its NUL or to the end of its array, whichever comes first, so an
 // identifier without terminators cannot make them read past the record.
 std::wstring item_path(const search_and_action_item_data* item);
-// The name of a pin or group when it has one; otherwise the last component of `path` (never the drive
-// or share it starts with; empty when `path` ends in a separator).
+// The name of a pin or group when it has one; for an organised folder or search the text after the
+// last backslash of its namespace path (a slash belongs to the name); otherwise the last component of
+// `path` (never the drive or share it starts with; empty when `path` ends in a separator).
 std::wstring item_display_name(const search_and_action_item_data* item);
 std::wstring item_icon(const search_and_action_item_data* item);
 std::wstring item_link_path(const search_and_action_item_data* item);

@@ -307,6 +307,13 @@ TEST(item_data, display_name_and_container_folder_come_from_the_path_after_its_r
     std::memcpy(own_item_data(result.get())->name, L"ignored", 16);
     std::memcpy(own_item_data(result.get())->path, L"C:\\a\\b.txt", 22);
     EXPECT_EQ(item_display_name(&data(result)), L"b.txt");
+    // Organised folders and searches hold a namespace path: only a backslash ends a name there.
+    const folder_record reports{.name = L"Q1/Q2 reports"};
+    EXPECT_EQ(item_display_name(&data(create_folder_item(reports))), L"Q1/Q2 reports");
+    EXPECT_EQ(item_display_name(&data(create_search_item(reports, {.name = L"Report: Q1/Q2"}, tags, people))),
+              L"Report: Q1/Q2");
+    EXPECT_EQ(item_display_name(&data(create_search_item(reports, {.name = L"$tags[1].name"}, tags, people))),
+              L"Work");
 
     const std::pair<const wchar_t*, const wchar_t*> containers[] = {
         {L"C:\\Pins\\Work\\report.lnk", L"C:\\Pins\\Work"}, {L"C:\\Pins\\Work\\\\report.lnk", L"C:\\Pins\\Work"},
