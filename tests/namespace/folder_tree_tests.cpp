@@ -1,0 +1,354 @@
+// The trees below both roots, called directly: a saved search's results from the stand-in search
+// service through the cache and its threads, the Quick pins groups and pins of a Menuwright model,
+// binding to virtual and real children, and parsing display names back into ID lists.
+
+#include "folder_test_support.h"
+
+#include "quick_pins/store_fixture.h"
+#include "standin_client.h"
+
+#include <atomic>
+#include <thread>
+
+namespace
+{
+using namespace folder_test;
+using search_service_test::index_file;
+using search_service_test::json_string;
+using search_service_test::standin_counters;
+
+const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
+const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
+
+search_and_action_shell_folder* our_folder(IShellFolder* folder)
+{
+    return static_cast<search_and_action_shell_folder*>(static_cast<IShellFolder2*>(folder));
+}
+
+std::wstring parsing_name(IShellFolder* folder, PCUITEMID_CHILD child)
+{
+    return display_name(folder, child, SHGDN_FORPARSING);
+}
+
+std::vector<std::wstring> parsing_names(IShellFolder* folder, const std::vector<unique_child_id>& items)
+{
+    std::vector<std::wstring> names;
+    for (const auto& item : items)
+        names.push_back(parsing_name(folder, item.get()));
+    return names;
+}
+
+class folder_tree : public folder_fixture
+{
+protected:
+    void SetUp() override
+    {
+        folder_fixture::SetUp();
+        quick_pins_test::remove_tree(quick_pins_test::published_folder());
+        quick_pins_test::remove_tree(quick_pins_test::default_groups_folder());
+    }
+    void TearDown() override
+    {
+        quick_pins_test::remove_tree(quick_pins_test::published_folder());
+        quick_pins_test::remove_tree(quick_pins_test::default_groups_folder());
+        folder_fixture::TearDown();
+    }
+
+    std::wstring file(const std::wstring& relative, const std::string& content = "x")
+    {
+        const auto path = scratch_.path() / relative;
+        std::filesystem::create_directories(path.parent_path());
+        test_support::write_file(path, content);
+        return path.wstring();
+    }
+    std::wstring folder(const std::wstring& relative)
+    {
+        const auto path = scratch_.path() / relative;
+        std::filesystem::create_directories(path);
+        return path.wstring();
+    }
+    static void pin(const std::wstring& link_file, const std::wstring& target)
+    {
+        std::filesystem::create_directories(std::filesystem::path(link_file).parent_path());
+        ASSERT_TRUE(write_shortcut(link_file, target));
+    }
+
+    test_support::scratch_folder scratch_{L"folder-tree"};
+};
+
+TEST_F(folder_tree, a_saved_search_lists_the_existing_files_the_index_finds_and_a_second_view_reuses_them)
+{
+    const auto rated = file(L"rated.jpg"), also = file(L"also rated.jpg"), five = file(L"five.jpg");
+    const auto recycled = file(L"$Recycle.Bin\\old.jpg");
+    index_file index("{\"items\": [{\"path\": " + json_string(rated) + ", \"rating\": 50, \"rank\": 9}, " +
+                     "{\"path\": " + json_string(five) + ", \"rating\": 99, \"rank\": 8}, " +
+                     "{\"path\": " + json_string(recycled) + ", \"rating\": 50, \"rank\": 7}, " +
+                     "{\"path\": \"C:\\\\nowhere\\\\gone.jpg\", \"rating\": 50, \"rank\": 6}, " +
+                     "{\"path\": " + json_string(also) + ", \"rating\": 50, \"rank\": 5}]}");
+    write_namespace(R"({"folders": [{"name": "Photos", "queries": [
+        {"name": "Three stars", "query": "System.Rating = 50"}, {"name": "Switched off", "query": "x", "enabled": false}]}]})");
+    com_ptr<ISearchManager> keep_loaded;
+    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded.put_void()), S_OK);
+    const auto before = standin_counters();
+
+    const auto root = make_root(false);
+    const auto photos = bind(root.get(), L"Photos");
+    ASSERT_TRUE(photos);
+    const auto search = bind(photos.get(), L"Three stars");
+    ASSERT_TRUE(search);
+    const auto results = enumerate(search.get());
+    EXPECT_EQ(parsing_names(search.get(), results), (std::vector<std::wstring>{rated, also}))
+        << "index order, without the recycled and the vanished file";
+    EXPECT_EQ(display_names(search.get(), results), (std::vector<std::wstring>{L"rated.jpg", L"also rated.jpg"}));
+    EXPECT_EQ(display_names(search.get(), enumerate(search.get())), (std::vector<std::wstring>{L"rated.jpg", L"also rated.jpg"}));
+    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "the second view took the cached rows";
+
+    // Only its exact name leads to a search.
+    const auto item = create_search_item({.name = L"Photos"}, {.name = L"three stars"}, {}, {});
+    com_ptr<IShellFolder> wrong_case;
+    ASSERT_EQ(photos->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(item.get()), nullptr, IID_IShellFolder,
+                                   wrong_case.put_void()),
+              S_OK);
+    HRESULT hr = S_OK;
+    EXPECT_TRUE(enumerate(wrong_case.get(), SHCONTF_FOLDERS, &hr).empty());
+    EXPECT_EQ(hex(hr), hex(E_FAIL));
+}
+
+TEST_F(folder_tree, quick_pins_list_the_model_groups_then_their_pins_with_groups_nesting_as_folders)
+{
+    const auto reports = folder(L"Reports"), inbox = folder(L"Inbox");
+    const auto budget = file(L"targets\\budget.xlsx"), documents = folder(L"targets\\Documents");
+    pin(reports + L"\\1. Budget.xlsx.lnk", budget);
+    pin(reports + L"\\2. Docs.lnk", documents);
+    pin(reports + L"\\3. Broken.lnk", (scratch_.path() / L"targets\\deleted.txt").wstring());
+    folder(L"Reports\\10. Archive");
+    pin(reports + L"\\10. Archive\\Old budget.lnk", budget);
+    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}, {u"Inbox", quick_pins_test::u16(inbox)}});
+
+    const auto root = make_root(true);
+    const auto groups = enumerate(root.get());
+    EXPECT_EQ(display_names(root.get(), groups), (std::vector<std::wstring>{L"Reports", L"Inbox"}));
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(own_item_data(groups[1].get())->kind, static_cast<std::uint8_t>(item_kind::quick_pins_group));
+    EXPECT_EQ(own_item_data(groups[1].get())->order, 1);
+
+    const auto group = bind(root.get(), L"Reports");
+    ASSERT_TRUE(group);
+    EXPECT_EQ(display_names(group.get(), enumerate(group.get(), SHCONTF_FOLDERS)),
+              (std::vector<std::wstring>{L"Docs", L"Archive"}))
+        << "pins to folders and sub-folders only";
+    const auto entries = enumerate(group.get());
+    EXPECT_EQ(display_names(group.get(), entries), (std::vector<std::wstring>{L"Docs", L"Archive", L"Budget.xlsx"}));
+    EXPECT_EQ(parsing_names(group.get(), entries),
+              (std::vector<std::wstring>{documents, quick_pins_root + L"\\Reports\\Archive", budget}));
+
+    const auto archive = bind(group.get(), L"Archive");
+    ASSERT_TRUE(archive);
+    const auto* archive_folder = our_folder(archive.get());
+    EXPECT_EQ(archive_folder->names(), (std::vector<std::wstring>{L"Reports", L"Archive"}));
+    EXPECT_EQ(archive_folder->group_path(), reports + L"\\10. Archive");
+    EXPECT_EQ(display_names(archive.get(), enumerate(archive.get())), std::vector<std::wstring>{L"Old budget"});
+
+    // One group: the root shows its pins directly.
+    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}});
+    EXPECT_EQ(display_names(root.get(), enumerate(root.get())), (std::vector<std::wstring>{L"Docs", L"Archive", L"Budget.xlsx"}));
+}
+
+TEST_F(folder_tree, a_group_folder_that_vanishes_while_listed_gives_a_short_listing)
+{
+    const auto group_folder = folder(L"Flaky");
+    for (int i = 0; i < 20; ++i)
+        file(L"Flaky\\" + std::to_wstring(i) + L".txt");
+    quick_pins_test::publish_groups({{u"Flaky", quick_pins_test::u16(group_folder)}, {u"Other", quick_pins_test::u16(folder(L"Other"))}});
+    const auto root = make_root(true);
+    const auto group = bind(root.get(), L"Flaky");
+    ASSERT_TRUE(group);
+
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop)
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(group_folder, ec);
+            std::filesystem::create_directories(group_folder, ec);
+            for (int i = 0; i < 20; ++i)
+                test_support::write_file(std::filesystem::path(group_folder) / (std::to_wstring(i) + L".txt"), "x");
+        }
+    });
+    for (int round = 0; round < 40; ++round)
+    {
+        HRESULT hr = E_FAIL;
+        EXPECT_LE(enumerate(group.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &hr).size(), 20u);
+        EXPECT_EQ(hex(hr), hex(S_OK));
+    }
+    stop = true;
+    churn.join();
+    std::filesystem::remove_all(group_folder);
+    HRESULT hr = E_FAIL;
+    EXPECT_TRUE(enumerate(group.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &hr).empty());
+    EXPECT_EQ(hex(hr), hex(S_OK));
+}
+
+TEST_F(folder_tree, binding_makes_subfolders_of_virtual_children_and_hands_real_ones_to_the_file_system)
+{
+    const auto real = folder(L"Real");
+    file(L"Real\\inside.txt");
+    const auto root = make_root(false);
+
+    // A result or a pin that is a folder binds to the real folder.
+    for (const auto& item : {create_result_item(real, {}, {}), create_pin_item_from_parts(real, L"Pinned", L"")})
+    {
+        com_ptr<IShellFolder> bound;
+        ASSERT_EQ(hex(root->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(item.get()), nullptr, IID_IShellFolder,
+                                         bound.put_void())),
+                  hex(S_OK));
+        const auto inside = enumerate(bound.get());
+        ASSERT_EQ(inside.size(), 1u);
+        EXPECT_EQ(display_name(bound.get(), inside[0].get(), SHGDN_INFOLDER | SHGDN_FORPARSING), L"inside.txt");
+    }
+
+    // Two of our items at once: one subfolder two levels down, as Explorer binds a stored location.
+    const auto two_levels = join_items([] {
+        std::vector<unique_child_id> items;
+        items.push_back(create_folder_item({.name = L"Ratings"}));
+        items.push_back(create_search_item({.name = L"Ratings"}, {.name = L"★★★"}, {}, {}));
+        return items;
+    }(), 0);
+    com_ptr<IShellFolder2> deep;
+    ASSERT_EQ(root->BindToObject(two_levels.get(), nullptr, IID_IShellFolder2, deep.put_void()), S_OK);
+    EXPECT_EQ(static_cast<search_and_action_shell_folder*>(deep.get())->names(),
+              (std::vector<std::wstring>{L"Ratings", L"★★★"}));
+    PIDLIST_ABSOLUTE current = nullptr;
+    ASSERT_EQ(deep.try_query<IPersistFolder2>()->GetCurFolder(&current), S_OK);
+    EXPECT_EQ(ILGetSize(current), 22u + 2 * 12064u);
+    ILFree(current);
+
+    // A result whose file has gone answers what parsing its path answers.
+    const auto gone = create_result_item(file(L"gone.txt"), {}, {});
+    std::filesystem::remove(scratch_.path() / L"gone.txt");
+    PIDLIST_ABSOLUTE parsed = nullptr;
+    const HRESULT parse = SHParseDisplayName((scratch_.path() / L"gone.txt").c_str(), nullptr, &parsed, 0, nullptr);
+    ASSERT_TRUE(FAILED(parse));
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(hex(root->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(gone.get()), nullptr, IID_IShellFolder, &out)),
+              hex(parse));
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(root->BindToObject(nullptr, nullptr, IID_IShellFolder, &out), E_INVALIDARG);
+    EXPECT_EQ(root->BindToObject(two_levels.get(), nullptr, IID_IShellFolder, nullptr), E_INVALIDARG);
+    EXPECT_EQ(root->BindToStorage(two_levels.get(), nullptr, IID_IStream, &out), E_NOTIMPL);
+}
+
+// Rows: the folder's place (names from the root), the text, what it answers and the display names of
+// the items it hands out.
+TEST_F(folder_tree, parsing_names_of_the_main_tree_ignores_case_and_hands_out_the_items_below_the_folder)
+{
+    const auto root = make_root(false);
+    const auto ratings = bind(root.get(), L"Ratings");
+    ASSERT_TRUE(ratings);
+    const struct
+    {
+        const char* row;
+        IShellFolder* folder;
+        std::wstring text;
+        HRESULT expected;
+        std::vector<std::wstring> items;
+    } rows[] = {
+        {"folder", root.get(), L"Ratings", S_OK, {L"Ratings"}},
+        {"folder and search, other case", root.get(), L"ratings\\★★★", S_OK, {L"Ratings", L"★★★"}},
+        {"absolute", root.get(), main_root + L"\\Tags\\family", S_OK, {L"Tags", L"Family"}},
+        {"absolute, root in lower case", root.get(), L"::{249ae234-08df-4686-aaf3-5d80a15493be}\\Tags", S_OK, {L"Tags"}},
+        {"trailing backslash", root.get(), L"Ratings\\", S_OK, {L"Ratings"}},
+        {"three names", root.get(), L"Ratings\\★★★\\x", E_FAIL, {}},
+        {"unknown folder", root.get(), L"Nope", E_FAIL, {}},
+        {"unknown search", root.get(), L"Ratings\\Nope", E_FAIL, {}},
+        {"tag past the end", root.get(), L"Tags\\$tags[6].name", E_FAIL, {}},
+        {"root alone", root.get(), main_root, E_FAIL, {}},
+        {"other class", root.get(), L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\Ratings", E_FAIL, {}},
+        {"other root", root.get(), quick_pins_root + L"\\Ratings", E_FAIL, {}},
+        {"empty", root.get(), L"", E_FAIL, {}},
+        {"relative below a folder", ratings.get(), L"★", S_OK, {L"★"}},
+        {"absolute below a folder", ratings.get(), main_root + L"\\RATINGS\\★★", S_OK, {L"★★"}},
+        {"absolute elsewhere", ratings.get(), main_root + L"\\Tags\\Family", E_FAIL, {}},
+        {"absolute, the folder itself", ratings.get(), main_root + L"\\Ratings", E_FAIL, {}},
+        {"over-long", root.get(), std::wstring(40000, L'a'), E_FAIL, {}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.row);
+        PIDLIST_RELATIVE list = reinterpret_cast<PIDLIST_RELATIVE>(1);
+        ULONG eaten = 99, attributes = SFGAO_FOLDER;
+        std::wstring text = row.text;
+        const HRESULT hr = row.folder->ParseDisplayName(nullptr, nullptr, text.data(), &eaten, &list, &attributes);
+        EXPECT_EQ(hex(hr), hex(row.expected));
+        EXPECT_EQ(attributes, 0u);
+        EXPECT_EQ(eaten, SUCCEEDED(hr) ? text.size() : 0u);
+        unique_relative_id_list owned(SUCCEEDED(hr) ? list : nullptr);
+        if (FAILED(hr))
+        {
+            EXPECT_EQ(list, nullptr);
+            continue;
+        }
+        // The items of the list, named by the folder each one lies in.
+        std::vector<std::wstring> names;
+        com_ptr<IShellFolder> place(row.folder);
+        for (auto item = static_cast<PCUIDLIST_RELATIVE>(list); item->mkid.cb != 0; item = ILNext(item))
+        {
+            const unique_child_id child(static_cast<PITEMID_CHILD>(ILCloneFirst(item)));
+            names.push_back(display_name(place.get(), child.get(), SHGDN_NORMAL));
+            com_ptr<IShellFolder> next;
+            place->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(child.get()), nullptr, IID_IShellFolder, next.put_void());
+            place = next;
+        }
+        EXPECT_EQ(names, row.items);
+    }
+    PIDLIST_RELATIVE list = nullptr;
+    EXPECT_EQ(root->ParseDisplayName(nullptr, nullptr, nullptr, nullptr, &list, nullptr), E_INVALIDARG);
+    wchar_t name[] = L"Ratings";
+    EXPECT_EQ(root->ParseDisplayName(nullptr, nullptr, name, nullptr, nullptr, nullptr), E_INVALIDARG);
+}
+
+TEST_F(folder_tree, parsing_names_of_the_quick_pins_tree_walks_groups_to_nine_levels)
+{
+    // Ten nested groups: Level 1 ... Level 10, each holding the next.
+    std::wstring relative = L"Levels";
+    const auto first = folder(relative);
+    for (int level = 1; level <= 10; ++level)
+        folder(relative += L"\\Level " + std::to_wstring(level));
+    const auto target = file(L"target.txt");
+    pin(first + L"\\Note.lnk", target);
+    quick_pins_test::publish_groups({{u"Levels", quick_pins_test::u16(first)}, {u"Other", quick_pins_test::u16(folder(L"Other"))}});
+    const auto root = make_root(true);
+
+    std::wstring nine = L"levels";
+    for (int level = 1; level <= 8; ++level)
+        nine += L"\\level " + std::to_wstring(level);
+    const struct
+    {
+        const char* row;
+        std::wstring text;
+        HRESULT expected;
+        std::size_t items;
+    } rows[] = {
+        {"group", L"LEVELS", S_OK, 1},
+        {"pin in a group", L"Levels\\note", S_OK, 2},
+        {"absolute", quick_pins_root + L"\\Levels\\Level 1", S_OK, 2},
+        {"nine names", nine, S_OK, 9},
+        {"ten names", nine + L"\\Level 9", E_FAIL, 0},
+        {"through a pin", L"Levels\\Note\\x", E_FAIL, 0},
+        {"unknown", L"Levels\\Nope", E_FAIL, 0},
+        {"main root", main_root + L"\\Levels", E_FAIL, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.row);
+        PIDLIST_RELATIVE list = nullptr;
+        std::wstring text = row.text;
+        EXPECT_EQ(hex(root->ParseDisplayName(nullptr, nullptr, text.data(), nullptr, &list, nullptr)), hex(row.expected));
+        unique_relative_id_list owned(list);
+        std::size_t count = 0;
+        for (auto item = static_cast<PCUIDLIST_RELATIVE>(list); item && item->mkid.cb != 0; item = ILNext(item))
+            ++count;
+        EXPECT_EQ(count, row.items);
+    }
+}
+} // namespace
