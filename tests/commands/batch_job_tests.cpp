@@ -39,25 +39,6 @@ std::string error_of(const std::function<void()>& run)
     return {};
 }
 
-// Points GetTempPathW, and so the job files, at `folder` while it lives.
-class temp_folder_override
-{
-public:
-    explicit temp_folder_override(const std::filesystem::path& folder)
-    {
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-            saved_.emplace_back(name, test_support::environment_value(name)), SetEnvironmentVariableW(name, folder.c_str());
-    }
-    ~temp_folder_override()
-    {
-        for (const auto& [name, value] : saved_)
-            SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::wstring, std::wstring>> saved_;
-};
-
 // Every job goes to a temporary folder whose path holds blanks and a character outside ASCII, removed
 // with what it holds afterwards.
 class batch_job_test : public ::testing::Test

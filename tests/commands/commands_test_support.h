@@ -93,6 +93,25 @@ private:
         batch_worker_path().parent_path() / L"Sortwell.Common.BatchProcessor.records.jsonl";
 };
 
+// Points GetTempPathW, and so the job files, at `folder` while it lives.
+class temp_folder_override
+{
+public:
+    explicit temp_folder_override(const std::filesystem::path& folder)
+    {
+        for (const wchar_t* name : {L"TMP", L"TEMP"})
+            saved_.emplace_back(name, test_support::environment_value(name)), SetEnvironmentVariableW(name, folder.c_str());
+    }
+    ~temp_folder_override()
+    {
+        for (const auto& [name, value] : saved_)
+            SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
 struct shell_route_call
 {
     std::wstring file;
