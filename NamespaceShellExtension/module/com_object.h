@@ -13,6 +13,7 @@
 #include <atomic>
 #include <tuple>
 #include <new>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 

@@ -1,0 +1,195 @@
+#pragma once
+// What the shell sees of a command: the change notifications sent for a folder (through a real
+// SHChangeNotifyRegister on a message-only window, as a view registers), and the items of the Recycle
+// Bin, as a user would look for a deleted file.
+
+#include "module/raii.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test_support
+{
+struct change_notification
+{
+    LONG event = 0;
+    // The first ID list of the notification.
+    unique_absolute_id_list item;
+};
+
+class change_recorder
+{
+public:
+    // Records SHCNE_UPDATEDIR and SHCNE_UPDATEITEM for `folder` and everything below it.
+    explicit change_recorder(PCIDLIST_ABSOLUTE folder)
+    {
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = window_procedure;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpszClassName = L"velmora-test-change-recorder";
+        RegisterClassW(&window_class);
+        window_ = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  window_class.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SHChangeNotifyEntry entry{folder, TRUE};
+        registration_ = SHChangeNotifyRegister(window_, SHCNRF_ShellLevel | SHCNRF_NewDelivery,
+                                               SHCNE_UPDATEDIR | SHCNE_UPDATEITEM, message, 1, &entry);
+    }
+    ~change_recorder()
+    {
+        if (registration_)
+            SHChangeNotifyDeregister(registration_);
+        if (window_)
+            DestroyWindow(window_);
+    }
+    change_recorder(const change_recorder&) = delete;
+    change_recorder& operator=(const change_recorder&) = delete;
+
+    bool registered() const { return window_ && registration_; }
+
+    // Delivers what arrives within `time`.
+    void pump(std::chrono::milliseconds time)
+    {
+        const auto end = std::chrono::steady_clock::now() + time;
+        for (;;)
+        {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+        }
+    }
+
+    // The notifications of `event` whose ID list is exactly `folder`.
+    int count(LONG event, PCIDLIST_ABSOLUTE folder) const
+    {
+        int result = 0;
+        for (const auto& notification : notifications_)
+            if (notification.event == event && notification.item && ILIsEqual(notification.item.get(), folder))
+                ++result;
+        return result;
+    }
+    int count(LONG event) const
+    {
+        int result = 0;
+        for (const auto& notification : notifications_)
+            result += notification.event == event;
+        return result;
+    }
+    void clear() { notifications_.clear(); }
+
+private:
+    static constexpr UINT message = WM_APP + 17;
+
+    static LRESULT CALLBACK window_procedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam)
+    {
+        if (msg != message)
+            return DefWindowProcW(window, msg, wparam, lparam);
+        auto* self = reinterpret_cast<change_recorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        PIDLIST_ABSOLUTE* items = nullptr;
+        LONG event = 0;
+        if (HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wparam), static_cast<DWORD>(lparam),
+                                                    &items, &event))
+        {
+            change_notification notification;
+            notification.event = event;
+            if (items && items[0])
+                notification.item.reset(ILCloneFull(items[0]));
+            if (self)
+                self->notifications_.push_back(std::move(notification));
+            SHChangeNotification_Unlock(lock);
+        }
+        return 0;
+    }
+
+    HWND window_ = nullptr;
+    ULONG registration_ = 0;
+    std::vector<change_notification> notifications_;
+};
+
+// The items of the shell's Recycle Bin with the name and original folder of `original`; -1 when the
+// shell has no Recycle Bin folder.
+inline int recycled_items_from(const std::filesystem::path& original)
+{
+    unique_absolute_id_list bin;
+    com_ptr<IShellFolder> desktop;
+    com_ptr<IShellFolder2> folder;
+    com_ptr<IEnumIDList> items;
+    if (FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin.put())) ||
+        FAILED(SHGetDesktopFolder(desktop.put())) ||
+        FAILED(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder2, folder.put_void())) ||
+        folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) != S_OK)
+        return -1;
+    const auto text = [](STRRET& value, PCUITEMID_CHILD child) {
+        unique_cotaskmem_string text;
+        return SUCCEEDED(StrRetToStrW(&value, child, text.put())) && text ? std::wstring(text.get()) : std::wstring();
+    };
+    int count = 0;
+    for (unique_child_id child; items->Next(1, child.put(), nullptr) == S_OK;)
+    {
+        STRRET name{};
+        SHELLDETAILS location{}; // column 1 of the Recycle Bin: the original location
+        if (SUCCEEDED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) &&
+            SUCCEEDED(folder->GetDetailsOf(child.get(), 1, &location)) &&
+            text(name, child.get()) == original.filename().wstring() &&
+            text(location.str, child.get()) == original.parent_path().wstring())
+            ++count;
+    }
+    return count;
+}
+} // namespace test_support
+
+namespace test_support
+{
+// Restores the first Recycle Bin item with the name and original folder of `original` through the bin's
+// own context menu (its first item is "Restore"), as a user would. False when none was found.
+inline bool restore_recycled(const std::filesystem::path& original)
+{
+    unique_absolute_id_list bin;
+    com_ptr<IShellFolder> desktop;
+    com_ptr<IShellFolder2> folder;
+    com_ptr<IEnumIDList> items;
+    if (FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin.put())) ||
+        FAILED(SHGetDesktopFolder(desktop.put())) ||
+        FAILED(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder2, folder.put_void())) ||
+        folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) != S_OK)
+        return false;
+    for (unique_child_id child; items->Next(1, child.put(), nullptr) == S_OK;)
+    {
+        STRRET name{};
+        SHELLDETAILS location{};
+        unique_cotaskmem_string name_text, location_text;
+        if (FAILED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) ||
+            FAILED(folder->GetDetailsOf(child.get(), 1, &location)) ||
+            FAILED(StrRetToStrW(&name, child.get(), name_text.put())) ||
+            FAILED(StrRetToStrW(&location.str, child.get(), location_text.put())) ||
+            original.filename().wstring() != name_text.get() || original.parent_path().wstring() != location_text.get())
+            continue;
+        PCUITEMID_CHILD selection[] = {child.get()};
+        com_ptr<IContextMenu> menu;
+        if (FAILED(folder->GetUIObjectOf(nullptr, 1, selection, IID_IContextMenu, nullptr, menu.put_void())))
+            return false;
+        HMENU popup = CreatePopupMenu();
+        menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
+        const UINT restore = GetMenuItemID(popup, 0) - 1;
+        DestroyMenu(popup);
+        CMINVOKECOMMANDINFO invoke{};
+        invoke.cbSize = sizeof(invoke);
+        invoke.lpVerb = MAKEINTRESOURCEA(restore);
+        return SUCCEEDED(menu->InvokeCommand(&invoke)) && std::filesystem::exists(original);
+    }
+    return false;
+}
+} // namespace test_support
