@@ -1,7 +1,7 @@
 #pragma once
 // What a drag brings to a drop target: the data object the real file-system folder makes for files (as
-// Explorer's own views hand out), a data object without any file list (text dragged from a browser),
-// and one whose file list is empty. Also a watcher for the shell change notifications a drop sends.
+// Explorer's own views hand out), or one that offers a single format of our choosing (text from a
+// browser, a file list without files). And a watcher for the change notifications a drop sends.
 
 #include "module/raii.h"
 
@@ -18,27 +18,23 @@
 
 namespace test_support
 {
-// The data object that the real folder holding `files` makes for them (all in one folder), in this
-// order, through its own GetUIObjectOf. Empty on failure.
+// The real folder's data object for `files` (all in one folder), in this order. Empty on failure.
 inline com_ptr<IDataObject> file_data_object(const std::vector<std::filesystem::path>& files)
 {
-    if (files.empty())
-        return {};
     com_ptr<IShellFolder> desktop, parent;
-    unique_absolute_id_list folder_list;
-    if (FAILED(SHGetDesktopFolder(desktop.put())) ||
-        FAILED(SHParseDisplayName(files.front().parent_path().c_str(), nullptr, folder_list.put(), 0, nullptr)) ||
-        FAILED(desktop->BindToObject(folder_list.get(), nullptr, IID_IShellFolder, parent.put_void())))
+    unique_absolute_id_list folder;
+    if (files.empty() || FAILED(SHGetDesktopFolder(desktop.put())) ||
+        FAILED(SHParseDisplayName(files.front().parent_path().c_str(), nullptr, folder.put(), 0, nullptr)) ||
+        FAILED(desktop->BindToObject(folder.get(), nullptr, IID_IShellFolder, parent.put_void())))
         return {};
-    std::vector<unique_relative_id_list> children;
+    std::vector<unique_relative_id_list> children(files.size());
     std::vector<PCUITEMID_CHILD> items;
-    for (const auto& file : files)
+    for (std::size_t i = 0; i < files.size(); ++i)
     {
-        std::wstring name = file.filename().wstring();
-        children.emplace_back();
-        if (FAILED(parent->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, children.back().put(), nullptr)))
+        std::wstring name = files[i].filename().wstring();
+        if (FAILED(parent->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, children[i].put(), nullptr)))
             return {};
-        items.push_back(reinterpret_cast<PCUITEMID_CHILD>(children.back().get()));
+        items.push_back(reinterpret_cast<PCUITEMID_CHILD>(children[i].get()));
     }
     com_ptr<IDataObject> data;
     parent->GetUIObjectOf(nullptr, static_cast<UINT>(items.size()), items.data(), IID_IDataObject, nullptr,
@@ -46,35 +42,25 @@ inline com_ptr<IDataObject> file_data_object(const std::vector<std::filesystem::
     return data;
 }
 
-// A data object that offers one format in global memory, or nothing at all for GetData.
+// Offers `bytes` in global memory as `format`, and nothing else.
 class fixed_data_object : public IDataObject
 {
 public:
-    // Text only: CF_UNICODETEXT.
     static com_ptr<IDataObject> text(const std::wstring& text)
     {
-        return make(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        return make(CF_UNICODETEXT, std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2));
     }
-    // CF_HDROP with a list of no files: a DROPFILES header and the list's closing NUL.
+    // CF_HDROP listing no file: the DROPFILES header and the list's closing NUL.
     static com_ptr<IDataObject> empty_file_list()
     {
-        struct
-        {
-            DROPFILES header;
-            wchar_t end[2];
-        } list{{sizeof(DROPFILES), {0, 0}, FALSE, TRUE}, {0, 0}};
-        return make(CF_HDROP, &list, sizeof(list));
+        const DROPFILES header{sizeof(DROPFILES), {0, 0}, FALSE, TRUE};
+        return make(CF_HDROP, std::string(reinterpret_cast<const char*>(&header), sizeof(header)) + std::string(4, '\0'));
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
-        if (!ppv)
-            return E_POINTER;
         *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
-        if (!*ppv)
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
     STDMETHODIMP_(ULONG) Release() override
@@ -89,53 +75,38 @@ public:
         if (QueryGetData(format) != S_OK)
             return DV_E_FORMATETC;
         medium->tymed = TYMED_HGLOBAL;
-        medium->pUnkForRelease = nullptr;
         medium->hGlobal = GlobalAlloc(GMEM_MOVEABLE, bytes_.size());
-        if (!medium->hGlobal)
-            return E_OUTOFMEMORY;
+        medium->pUnkForRelease = nullptr;
         std::memcpy(GlobalLock(medium->hGlobal), bytes_.data(), bytes_.size());
         GlobalUnlock(medium->hGlobal);
         return S_OK;
     }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC* format) override
     {
-        return format && format->cfFormat == format_ && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+        return format->cfFormat == format_ && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
     }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override
-    {
-        if (out)
-            out->ptd = nullptr;
-        return E_NOTIMPL;
-    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
     STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC** out) override
-    {
-        if (out)
-            *out = nullptr;
-        return E_NOTIMPL;
-    }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
     STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
     STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
     STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    fixed_data_object(CLIPFORMAT format, const void* bytes, std::size_t size)
-        : format_(format), bytes_(static_cast<const char*>(bytes), static_cast<const char*>(bytes) + size)
-    {
-    }
+    fixed_data_object(CLIPFORMAT format, std::string bytes) : format_(format), bytes_(std::move(bytes)) {}
     virtual ~fixed_data_object() = default;
-    static com_ptr<IDataObject> make(CLIPFORMAT format, const void* bytes, std::size_t size)
+    static com_ptr<IDataObject> make(CLIPFORMAT format, std::string bytes)
     {
-        return com_ptr<IDataObject>::attach(new fixed_data_object(format, bytes, size));
+        return com_ptr<IDataObject>::attach(new fixed_data_object(format, std::move(bytes)));
     }
 
     CLIPFORMAT format_;
-    std::vector<char> bytes_;
+    std::string bytes_;
     std::atomic<ULONG> references_{1};
 };
 
-// Counts the SHCNE_UPDATEDIR notifications for one folder, delivered to a message-only window of the
+// Counts the SHCNE_UPDATEDIR notifications for one folder; they reach a message-only window of the
 // constructing thread while wait() pumps its messages.
 class update_dir_watcher
 {
@@ -144,39 +115,34 @@ public:
     {
         SHParseDisplayName(folder.c_str(), nullptr, folder_.put(), 0, nullptr);
         WNDCLASSW window_class{};
-        window_class.lpfnWndProc = window_procedure;
-        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpfnWndProc = on_message;
         window_class.lpszClassName = L"velmora_update_dir_watcher";
         RegisterClassW(&window_class);
-        window_ = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  window_class.hInstance, nullptr);
+        window_ = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
         SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SHChangeNotifyEntry entry{folder_.get(), FALSE};
+        const SHChangeNotifyEntry entry{folder_.get(), FALSE};
         registration_ = SHChangeNotifyRegister(window_, SHCNRF_ShellLevel | SHCNRF_NewDelivery, SHCNE_UPDATEDIR,
                                                notify_message, 1, &entry);
     }
     ~update_dir_watcher()
     {
-        if (registration_)
-            SHChangeNotifyDeregister(registration_);
-        if (window_)
-            DestroyWindow(window_);
+        SHChangeNotifyDeregister(registration_);
+        DestroyWindow(window_);
     }
     update_dir_watcher(const update_dir_watcher&) = delete;
     update_dir_watcher& operator=(const update_dir_watcher&) = delete;
 
-    bool registered() const { return folder_ && window_ && registration_; }
+    bool registered() const { return folder_ && registration_; }
     PCIDLIST_ABSOLUTE folder_id_list() const { return folder_.get(); }
 
-    // Pumps messages for `milliseconds`; answers the notifications for the folder counted so far.
+    // Pumps messages for `milliseconds`; answers the notifications counted so far.
     int wait(DWORD milliseconds)
     {
-        const ULONGLONG end = GetTickCount64() + milliseconds;
-        for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64())
+        for (const ULONGLONG end = GetTickCount64() + milliseconds; GetTickCount64() < end;)
         {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
                 DispatchMessageW(&message);
         }
         return count_;
@@ -185,18 +151,17 @@ public:
 private:
     static constexpr UINT notify_message = WM_APP + 17;
 
-    static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+    static LRESULT CALLBACK on_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
     {
         if (message != notify_message)
             return DefWindowProcW(window, message, wparam, lparam);
-        auto* self = reinterpret_cast<update_dir_watcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* watcher = reinterpret_cast<update_dir_watcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         PIDLIST_ABSOLUTE* lists = nullptr;
         LONG event = 0;
         if (HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wparam), static_cast<DWORD>(lparam),
                                                     &lists, &event))
         {
-            if (self && event == SHCNE_UPDATEDIR && lists && lists[0] && ILIsEqual(lists[0], self->folder_.get()))
-                ++self->count_;
+            watcher->count_ += event == SHCNE_UPDATEDIR && lists[0] && ILIsEqual(lists[0], watcher->folder_.get());
             SHChangeNotification_Unlock(lock);
         }
         return 0;
