@@ -9,6 +9,7 @@
 #include "module/raii.h"
 #include "support/child_process.h"
 #include "support/drop_sources.h"
+#include "support/shell_observers.h"
 
 #include <memory>
 #include <set>
@@ -29,6 +30,13 @@ com_ptr<IDropTarget> drop_target(const std::wstring& group, PCIDLIST_ABSOLUTE gr
     EXPECT_EQ(hresult_bits(create_quick_pins_drop_target(group, group_id_list, IID_IDropTarget, target.put_void())),
               hresult_bits(S_OK));
     return target;
+}
+
+unique_absolute_id_list id_list(const std::wstring& folder)
+{
+    unique_absolute_id_list list;
+    EXPECT_EQ(hresult_bits(SHParseDisplayName(folder.c_str(), nullptr, list.put(), 0, nullptr)), hresult_bits(S_OK));
+    return list;
 }
 
 HRESULT drop(IDropTarget* target, IDataObject* data, DWORD keys = 0)
@@ -108,26 +116,30 @@ TEST_F(quick_pins_drop, always_offers_a_link_whatever_is_dragged_and_whatever_ke
 TEST_F(quick_pins_drop, pins_the_new_files_and_refreshes_the_group_once)
 {
     std::filesystem::create_directories(group());
-    test_support::update_dir_watcher watcher(group());
-    ASSERT_TRUE(watcher.registered());
+    const auto group_list = id_list(group());
+    test_support::change_recorder changes(group_list.get());
+    ASSERT_TRUE(changes.registered());
     const auto dropped = files({L"a.txt", L"b.txt", L"c.txt"});
     ASSERT_EQ(pin_items(group(), {dropped[1].wstring()}), std::optional<std::size_t>(1));
     const auto data = test_support::file_data_object(dropped);
     ASSERT_TRUE(data);
-    const auto target = drop_target(group(), watcher.folder_id_list());
+    const auto target = drop_target(group(), group_list.get());
 
     test_support::log_capture log;
     // Shift and Ctrl would move or copy elsewhere; here they still make shortcuts.
     EXPECT_EQ(hresult_bits(drop(target.get(), data.get(), MK_SHIFT | MK_CONTROL)), hresult_bits(S_OK));
     EXPECT_EQ(folder_contents(group()), (wstrings{L"a.txt.lnk", L"b.txt.lnk", L"c.txt.lnk"}));
     EXPECT_EQ(read_link_raw_path(group() + L"\\c.txt.lnk"), dropped[2].wstring());
-    EXPECT_EQ(watcher.wait(1'000), 1);
+    changes.pump(std::chrono::milliseconds(1'000));
+    EXPECT_EQ(changes.count(SHCNE_UPDATEDIR, group_list.get()), 1);
+    changes.clear();
     for (const auto& file : dropped)
         EXPECT_TRUE(std::filesystem::exists(file)) << "the dropped files stay where they are";
 
     // All pinned already: a count of 0 and no notification.
     EXPECT_EQ(hresult_bits(drop(target.get(), data.get())), hresult_bits(S_OK));
-    EXPECT_EQ(watcher.wait(500), 1);
+    changes.pump(std::chrono::milliseconds(500));
+    EXPECT_EQ(changes.count(SHCNE_UPDATEDIR), 0);
     EXPECT_EQ(folder_contents(group()).size(), 3u);
     EXPECT_EQ(log.messages(), (strings{to_utf8(info_pinned(2)), to_utf8(info_pinned(0))}));
 }
@@ -135,11 +147,9 @@ TEST_F(quick_pins_drop, pins_the_new_files_and_refreshes_the_group_once)
 TEST_F(quick_pins_drop, recreates_a_deleted_group_folder)
 {
     std::filesystem::create_directories(group());
-    test_support::update_dir_watcher watcher(group());
-    ASSERT_TRUE(watcher.registered());
     const auto data = test_support::file_data_object(files({L"a.txt"}));
     ASSERT_TRUE(data);
-    const auto target = drop_target(group(), watcher.folder_id_list());
+    const auto target = drop_target(group(), id_list(group()).get());
     remove_tree(group());
 
     EXPECT_EQ(hresult_bits(drop(target.get(), data.get())), hresult_bits(S_OK));

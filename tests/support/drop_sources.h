@@ -1,7 +1,7 @@
 #pragma once
 // What a drag brings to a drop target: the data object the real file-system folder makes for files (as
 // Explorer's own views hand out), or one that offers a single format of our choosing (text from a
-// browser, a file list without files). And a watcher for the change notifications a drop sends.
+// browser, a file list without files).
 
 #include "module/raii.h"
 
@@ -104,72 +104,5 @@ private:
     CLIPFORMAT format_;
     std::string bytes_;
     std::atomic<ULONG> references_{1};
-};
-
-// Counts the SHCNE_UPDATEDIR notifications for one folder; they reach a message-only window of the
-// constructing thread while wait() pumps its messages.
-class update_dir_watcher
-{
-public:
-    explicit update_dir_watcher(const std::filesystem::path& folder)
-    {
-        SHParseDisplayName(folder.c_str(), nullptr, folder_.put(), 0, nullptr);
-        WNDCLASSW window_class{};
-        window_class.lpfnWndProc = on_message;
-        window_class.lpszClassName = L"velmora_update_dir_watcher";
-        RegisterClassW(&window_class);
-        window_ = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                  nullptr);
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        const SHChangeNotifyEntry entry{folder_.get(), FALSE};
-        registration_ = SHChangeNotifyRegister(window_, SHCNRF_ShellLevel | SHCNRF_NewDelivery, SHCNE_UPDATEDIR,
-                                               notify_message, 1, &entry);
-    }
-    ~update_dir_watcher()
-    {
-        SHChangeNotifyDeregister(registration_);
-        DestroyWindow(window_);
-    }
-    update_dir_watcher(const update_dir_watcher&) = delete;
-    update_dir_watcher& operator=(const update_dir_watcher&) = delete;
-
-    bool registered() const { return folder_ && registration_; }
-    PCIDLIST_ABSOLUTE folder_id_list() const { return folder_.get(); }
-
-    // Pumps messages for `milliseconds`; answers the notifications counted so far.
-    int wait(DWORD milliseconds)
-    {
-        for (const ULONGLONG end = GetTickCount64() + milliseconds; GetTickCount64() < end;)
-        {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
-                DispatchMessageW(&message);
-        }
-        return count_;
-    }
-
-private:
-    static constexpr UINT notify_message = WM_APP + 17;
-
-    static LRESULT CALLBACK on_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-    {
-        if (message != notify_message)
-            return DefWindowProcW(window, message, wparam, lparam);
-        auto* watcher = reinterpret_cast<update_dir_watcher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        PIDLIST_ABSOLUTE* lists = nullptr;
-        LONG event = 0;
-        if (HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wparam), static_cast<DWORD>(lparam),
-                                                    &lists, &event))
-        {
-            watcher->count_ += event == SHCNE_UPDATEDIR && lists[0] && ILIsEqual(lists[0], watcher->folder_.get());
-            SHChangeNotification_Unlock(lock);
-        }
-        return 0;
-    }
-
-    unique_absolute_id_list folder_;
-    HWND window_ = nullptr;
-    ULONG registration_ = 0;
-    int count_ = 0;
 };
 } // namespace test_support
