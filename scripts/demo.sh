@@ -161,7 +161,7 @@ photo=$(first "Photos/$photo_year" '\.jpg$')
 pin "$pins_folder/Photos/1. $photo.lnk" "$library\\Photos\\$photo_year\\$photo"
 pin "$pins_folder/Photos/2. Photos $photo_year.lnk" "$library\\Photos\\$photo_year"
 song=$(first "Music/Album 1" '\.wav$')
-pin "$music_pins/$song.lnk" "$library\\Music\\Album 1\\$song"
+pin "$music_pins/${song#?? - }.lnk" "$library\\Music\\Album 1\\$song"
 for group in "$pins_folder/Work" "$pins_folder/Photos" "$music_pins"; do
     echo "$(windows_path "$group"): $(cd "$group" && ls | paste -sd '|' | sed 's/|/, /g')"
 done
@@ -252,14 +252,16 @@ if $namespace_ready; then
     pin_source=$(first "Documents/Home" '^Recipe')
     if act "pin a file: drop \"$pin_source\" onto the group Work" drop "$pins\\Work" "$library\\Documents\\Home\\$pin_source"; then
         echo "group folder now: $(cd "$pins_folder/Work" && ls | paste -sd '|' | sed 's/|/, /g')" | tee -a "$out"
-    fi
-    if act "rename the pin \"$pin_source\" to \"Family recipe\"" rename "$pins\\Work\\$pin_source" "Family recipe"; then
-        echo "group folder now: $(cd "$pins_folder/Work" && ls | paste -sd '|' | sed 's/|/, /g')" | tee -a "$out"
-    fi
-    if act "unpin \"Family recipe\" (its context menu's \"Unpin\")" menu "$pins\\Work\\Family recipe" "Unpin"; then
-        echo "group folder now: $(cd "$pins_folder/Work" && ls | paste -sd '|' | sed 's/|/, /g')" | tee -a "$out"
-        trashed=$(find "$XDG_DATA_HOME/Trash/files" -type f 2>/dev/null | head -1)
-        echo "the shortcut went to the Recycle Bin: ${trashed:-(not found)}" | tee -a "$out"
+        if act "rename the pin \"$pin_source\" to \"Family recipe\"" rename "$pins\\Work\\$pin_source" "Family recipe"; then
+            echo "group folder now: $(cd "$pins_folder/Work" && ls | paste -sd '|' | sed 's/|/, /g')" | tee -a "$out"
+            if act "unpin \"Family recipe\" (its context menu's \"Unpin\")" menu "$pins\\Work\\Family recipe" "Unpin"; then
+                echo "group folder now: $(cd "$pins_folder/Work" && ls | paste -sd '|' | sed 's/|/, /g')" | tee -a "$out"
+                trashed=$(find "$XDG_DATA_HOME/Trash/files" -type f 2>/dev/null | head -1)
+                echo "the shortcut went to the Recycle Bin: ${trashed:-(not found)}" | tee -a "$out"
+            fi
+        fi
+    else
+        unavailable+=("renaming and unpinning a pin (they need the pin of the drop)")
     fi
     desktop=$user_folder/Desktop
     if act "create a desktop shortcut to Tags\\Travel (\"Create shortcut\")" menu "$sortwell\\Tags\\Travel" "Create shortcut"; then
