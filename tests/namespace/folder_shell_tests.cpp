@@ -1,0 +1,293 @@
+// Both roots through the real shell, with the built DLL registered in the test prefix as the installer
+// registers it: the shell parses our parsing names, binds from the desktop and enumerates, loading the
+// DLL itself. A saved search runs against the stand-in search service, the Quick pins tree reads a
+// Menuwright model from the snapshot-writer stand-in. Several enumerations of one saved search at once
+// share one index query; a view closed while its search still runs leaves nothing behind, and the DLL
+// can unload once everything is released.
+
+#include "folder_test_support.h"
+
+#include "quick_pins/store_fixture.h"
+#include "standin_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <set>
+#include <thread>
+
+namespace
+{
+using namespace folder_test;
+using search_service_test::index_file;
+using search_service_test::json_string;
+using search_service_test::standin_counters;
+
+const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
+const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
+
+// The DLL as the shell loaded it (not the libraries this executable links).
+HRESULT dll_can_unload_now()
+{
+    HMODULE dll = GetModuleHandleW(L"Sortwell.NamespaceShellExtension.dll");
+    if (!dll)
+        return S_OK;
+    auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    return can_unload ? can_unload() : E_UNEXPECTED;
+}
+
+// Worker threads give their references back just after they complete the enumeration.
+HRESULT dll_can_unload_within(DWORD milliseconds)
+{
+    const ULONGLONG until = GetTickCount64() + milliseconds;
+    HRESULT hr = dll_can_unload_now();
+    while (hr != S_OK && GetTickCount64() < until)
+    {
+        Sleep(20);
+        hr = dll_can_unload_now();
+    }
+    return hr;
+}
+
+unique_absolute_id_list parse(const std::wstring& name, HRESULT* result = nullptr)
+{
+    PIDLIST_ABSOLUTE list = nullptr;
+    const HRESULT hr = SHParseDisplayName(name.c_str(), nullptr, &list, 0, nullptr);
+    if (result)
+        *result = hr;
+    else
+        EXPECT_EQ(hex(hr), hex(S_OK)) << to_utf8(name);
+    return unique_absolute_id_list(list);
+}
+
+com_ptr<IShellFolder> desktop()
+{
+    com_ptr<IShellFolder> folder;
+    EXPECT_EQ(SHGetDesktopFolder(folder.put()), S_OK);
+    return folder;
+}
+
+// The folder an absolute list names, bound from the desktop as Explorer binds a location.
+com_ptr<IShellFolder> bind_from_desktop(PCIDLIST_ABSOLUTE list)
+{
+    com_ptr<IShellFolder> folder;
+    EXPECT_EQ(hex(desktop()->BindToObject(list, nullptr, IID_IShellFolder, folder.put_void())), hex(S_OK));
+    return folder;
+}
+
+std::wstring normal_name(PCIDLIST_ABSOLUTE list)
+{
+    unique_cotaskmem_string name;
+    EXPECT_EQ(SHGetNameFromIDList(list, SIGDN_NORMALDISPLAY, name.put()), S_OK);
+    return name ? std::wstring(name.get()) : std::wstring();
+}
+
+// The index lists the newest file first; the tests compare the sets.
+std::vector<std::wstring> sorted(std::vector<std::wstring> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> parsing_names(IShellFolder* folder, const std::vector<unique_child_id>& items)
+{
+    std::vector<std::wstring> names;
+    for (const auto& item : items)
+        names.push_back(display_name(folder, item.get(), SHGDN_FORPARSING));
+    return names;
+}
+
+class folder_shell : public folder_fixture
+{
+protected:
+    void SetUp() override
+    {
+        folder_fixture::SetUp();
+        quick_pins_test::remove_tree(quick_pins_test::published_folder());
+        // The counters live in the stand-in's DLL; keep it loaded across the worker threads' apartments.
+        ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded_.put_void()),
+                  S_OK);
+    }
+    void TearDown() override
+    {
+        keep_loaded_.reset();
+        EXPECT_EQ(hex(dll_can_unload_within(10'000)), hex(S_OK)) << "an object of the DLL is still alive";
+        quick_pins_test::remove_tree(quick_pins_test::published_folder());
+        folder_fixture::TearDown();
+    }
+
+    // Real files for the index, each rated 50 (three stars) unless given.
+    std::vector<std::wstring> files(int count, const std::wstring& stem)
+    {
+        std::vector<std::wstring> paths;
+        for (int i = 0; i < count; ++i)
+        {
+            paths.push_back((scratch_.path() / (stem + L" " + std::to_wstring(i) + L".jpg")).wstring());
+            test_support::write_file(paths.back(), "x");
+        }
+        return paths;
+    }
+    static std::string index_json(const std::vector<std::wstring>& paths, int rating = 50)
+    {
+        std::string items;
+        for (const auto& path : paths)
+            items += (items.empty() ? "" : ", ") + ("{\"path\": " + json_string(path) + ", \"rating\": " + std::to_string(rating) + "}");
+        return "{\"items\": [" + items + "]}";
+    }
+
+    test_support::scratch_folder scratch_{L"folder-shell"};
+    com_ptr<ISearchManager> keep_loaded_;
+};
+
+TEST_F(folder_shell, the_shell_parses_both_roots_names_absolute_and_relative)
+{
+    // Absolute: the desktop hands the rest after the root's parsing name to our root folder.
+    const auto search = parse(main_root + L"\\Ratings\\★★★");
+    ASSERT_TRUE(search);
+    EXPECT_EQ(normal_name(search.get()), L"★★★");
+    const auto* last = reinterpret_cast<PCUITEMID_CHILD>(ILFindLastID(search.get()));
+    ASSERT_NE(own_item_data(last), nullptr);
+    EXPECT_EQ(item_path(own_item_data(last)), main_root + L"\\Ratings\\★★★");
+    EXPECT_EQ(normal_name(parse(main_root + L"\\ratings").get()), L"Ratings") << "the configured case";
+
+    // Relative: the root's and an organised folder's own ParseDisplayName.
+    const auto root_list = parse(main_root);
+    const auto root = bind_from_desktop(root_list.get());
+    ASSERT_TRUE(root);
+    const auto ratings = bind_from_desktop(parse(main_root + L"\\Ratings").get());
+    ASSERT_TRUE(ratings);
+    for (const auto& [folder, text] : {std::pair{root.get(), std::wstring(L"Ratings\\★★★")},
+                                       std::pair{ratings.get(), std::wstring(L"★★★")},
+                                       std::pair{ratings.get(), main_root + L"\\Ratings\\★★★"}})
+    {
+        SCOPED_TRACE(to_utf8(text));
+        PIDLIST_RELATIVE relative = nullptr;
+        ULONG eaten = 0;
+        std::wstring name = text;
+        ASSERT_EQ(folder->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &relative, nullptr), S_OK);
+        unique_relative_id_list owned(relative);
+        EXPECT_EQ(eaten, text.size());
+        EXPECT_EQ(std::memcmp(ILFindLastID(relative), last, item_id_list_size), 0);
+    }
+
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(parse(main_root + L"\\Ratings\\★★★\\deeper", &hr));
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_FALSE(parse(main_root + L"\\No such folder", &hr));
+    EXPECT_TRUE(FAILED(hr));
+}
+
+TEST_F(folder_shell, binding_from_the_desktop_enumerates_folders_results_and_pins)
+{
+    const auto three_stars = files(3, L"three");
+    index_file index(index_json(three_stars));
+
+    const auto root = bind_from_desktop(parse(main_root).get());
+    ASSERT_TRUE(root);
+    EXPECT_EQ(display_names(root.get(), enumerate(root.get())),
+              (std::vector<std::wstring>{L"Ratings", L"Tags", L"People", L"Recent files"}));
+    const auto search = bind_from_desktop(parse(main_root + L"\\Ratings\\★★★").get());
+    ASSERT_TRUE(search);
+    EXPECT_EQ(sorted(parsing_names(search.get(), enumerate(search.get()))), three_stars);
+
+    // The Quick pins root with two groups of a published Menuwright model.
+    const auto reports = (scratch_.path() / L"Reports").wstring(), inbox = (scratch_.path() / L"Inbox").wstring();
+    std::filesystem::create_directories(reports);
+    std::filesystem::create_directories(inbox);
+    ASSERT_TRUE(write_shortcut(reports + L"\\1. Budget.lnk", three_stars[0]));
+    ASSERT_TRUE(write_shortcut(reports + L"\\2. Inbox folder.lnk", inbox));
+    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}, {u"Inbox", quick_pins_test::u16(inbox)}});
+    const auto pins_root = bind_from_desktop(parse(quick_pins_root).get());
+    ASSERT_TRUE(pins_root);
+    EXPECT_EQ(display_names(pins_root.get(), enumerate(pins_root.get())), (std::vector<std::wstring>{L"Reports", L"Inbox"}));
+    const auto group_list = parse(quick_pins_root + L"\\reports");
+    const auto group = bind_from_desktop(group_list.get());
+    ASSERT_TRUE(group);
+    EXPECT_EQ(normal_name(group_list.get()), L"Reports");
+    const auto pins = enumerate(group.get());
+    EXPECT_EQ(display_names(group.get(), pins), (std::vector<std::wstring>{L"Inbox folder", L"Budget"}));
+    EXPECT_EQ(parsing_names(group.get(), pins), (std::vector<std::wstring>{inbox, three_stars[0]}));
+}
+
+TEST_F(folder_shell, a_list_held_across_a_configuration_change_fails_to_enumerate_and_nothing_breaks)
+{
+    const auto held = parse(main_root + L"\\Ratings\\★★★");
+    ASSERT_TRUE(held);
+    write_namespace(R"({"folders": [{"name": "Other", "queries": [{"name": "x", "query": "y"}]}]})");
+    const auto search = bind_from_desktop(held.get());
+    ASSERT_TRUE(search);
+    const test_support::log_capture log;
+    HRESULT hr = S_OK;
+    EXPECT_TRUE(enumerate(search.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &hr).empty());
+    EXPECT_EQ(hex(hr), hex(E_FAIL));
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR Failed to complete folder enumeration 0x80004005"});
+    EXPECT_EQ(normal_name(held.get()), L"★★★") << "names come from the identifier alone";
+}
+
+// Eight views open one saved search nobody ran yet: one of them runs the query, the others wait for
+// its rows, and every view gets every row exactly once.
+TEST_F(folder_shell, eight_enumerations_of_one_uncached_search_run_it_once_and_each_gets_every_row_once)
+{
+    const auto paths = files(40, L"shared");
+    index_file index(index_json(paths));
+    write_namespace(R"({"folders": [{"name": "Photos", "queries": [
+        {"name": "Shared", "query": "System.Rating = 50 AND System.ItemPathDisplay LIKE '%shared%'"}]}]})");
+    const auto list = parse(main_root + L"\\Photos\\Shared");
+    ASSERT_TRUE(list);
+    const auto before = standin_counters();
+
+    constexpr int thread_count = 8;
+    std::barrier start(thread_count);
+    std::vector<std::vector<std::wstring>> seen(thread_count);
+    std::vector<HRESULT> results(thread_count, E_UNEXPECTED);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < thread_count; ++t)
+        threads.emplace_back([&, t] {
+            CoInitializeEx(nullptr, t % 2 ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
+            {
+                com_ptr<IShellFolder> desktop_folder, folder;
+                SHGetDesktopFolder(desktop_folder.put());
+                desktop_folder->BindToObject(list.get(), nullptr, IID_IShellFolder, folder.put_void());
+                start.arrive_and_wait();
+                if (folder)
+                {
+                    const auto items = enumerate(folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &results[t]);
+                    for (const auto& item : items)
+                        seen[t].push_back(display_name(folder.get(), item.get(), SHGDN_FORPARSING));
+                }
+            }
+            CoUninitialize();
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(standin_counters().executes - before.executes, 1);
+    for (int t = 0; t < thread_count; ++t)
+    {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(hex(results[t]), hex(S_OK));
+        EXPECT_TRUE(sorted(seen[t]) == sorted(paths)) << "every row once: " << seen[t].size() << " rows";
+    }
+}
+
+// The user leaves a saved search while its query still runs: the enumerator is released first, the
+// search thread finishes later on its own reference.
+TEST_F(folder_shell, a_view_closed_while_its_search_runs_leaves_nothing_behind)
+{
+    index_file index(R"({"generate": {"count": 20000, "folder": "C:\\standin\\closed"}})");
+    write_namespace(R"({"folders": [{"name": "Photos", "queries": [{"name": "Many", "query": "System.Size >= 1000"}]}]})");
+    const auto before = standin_counters();
+    {
+        const auto search = bind_from_desktop(parse(main_root + L"\\Photos\\Many").get());
+        ASSERT_TRUE(search);
+        com_ptr<IEnumIDList> enumerator;
+        ASSERT_EQ(search->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, enumerator.put()), S_OK);
+    }
+    EXPECT_EQ(dll_can_unload_now(), S_FALSE) << "the search thread still holds its enumerator";
+    EXPECT_EQ(hex(dll_can_unload_within(30'000)), hex(S_OK));
+    const auto after = standin_counters();
+    EXPECT_EQ(after.executes - before.executes, 1);
+    EXPECT_EQ(after.rows_obtained - before.rows_obtained, after.rows_released - before.rows_released);
+    EXPECT_EQ(after.accessors_created - before.accessors_created, after.accessors_released - before.accessors_released);
+}
+} // namespace
