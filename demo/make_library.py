@@ -232,8 +232,10 @@ class library:
             folder = "Documents\\Work" if "Work" in keywords else "Documents\\Home"
             relative = folder + "\\" + name + extension
             unix = os.path.join(self.drive_c, LIBRARY, *relative.split("\\"))
-            if os.path.exists(unix):
-                relative = folder + "\\%s (%d)%s" % (name, i, extension)
+            copy = 1
+            while os.path.exists(unix):
+                copy += 1
+                relative = folder + "\\%s (%d)%s" % (name, copy, extension)
                 unix = os.path.join(self.drive_c, LIBRARY, *relative.split("\\"))
             lines = ["%s" % name, "Written %s." % when.strftime("%d %B %Y")] + [
                 "Line %d of the %s, about %s." % (n + 1, type_text.lower(), self.random.choice(PLACES).lower())

@@ -97,7 +97,8 @@ for link in "$user_folder"/*; do
     if [ -L "$link" ]; then rm "$link"; mkdir "$link"; fi
 done
 local_appdata=$user_folder/AppData/Local
-# Screenshots at 144 dpi, and the UI fonts linked to DejaVu Sans, which has the star (U+2605).
+# Screenshots at 144 dpi, and the UI fonts linked to DejaVu Sans, which has the star (U+2605). A .reg
+# file in UTF-16 (with its byte-order mark), so that Wine reads the multi-string's bytes as UTF-16.
 {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:00000090\r\n\r\n'
     printf '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
@@ -105,7 +106,7 @@ local_appdata=$user_folder/AppData/Local
     for font in Tahoma "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI"; do
         printf '"%s"=hex(7):%s\r\n' "$font" "$link"
     done
-} >"$demo/look.reg"
+} | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$demo/look.reg"
 windows_path() { printf '%s' "$1" | sed "s|^$WINEPREFIX/drive_c|C:|; s|^/|Z:/|" | tr / '\\'; }
 export VELMORA_BATCH_WORKER_RECORD=$(windows_path "$demo/worker-jobs.jsonl")
 wine_run() { wine "$@" </dev/null 2>>"$demo/wine-errors.log"; }
@@ -150,7 +151,7 @@ pins_folder=$local_appdata/Quenbrook/Velmora/Menuwright/Quick\ pins
 music_pins="$user_folder/Music pins"
 wine_run "$bin/sortwell_demo.exe" write-model 'Work=' 'Photos=' 'Music=%USERPROFILE%\Music pins'
 pin() { wine_run "$bin/sortwell_demo.exe" write-pin "$(windows_path "$1")" "$2"; }
-first() { (cd "$WINEPREFIX/drive_c/Demo library/$1" && ls | grep -E "$2" | head -1); }
+first() { (cd "$WINEPREFIX/drive_c/Demo library/$1" && ls | grep -E "$2" | grep -v ' (' | head -1); }
 budget=$(first "Documents/Work" '^Budget'); invoice=$(first "Documents/Work" '^Invoice'); notes=$(first "Documents/Work" '^Meeting')
 pin "$pins_folder/Work/1. $budget.lnk" "$library\\Documents\\Work\\$budget"
 pin "$pins_folder/Work/2. $notes.lnk" "$library\\Documents\\Work\\$notes"
@@ -293,7 +294,11 @@ go_to() {
     xdotool mousemove --window "$window" 400 66 click 1 2>/dev/null
     xdotool windowfocus "$window" 2>/dev/null || true
     xdotool key ctrl+a
-    xdotool type --delay 15 "$name"
+    # Characters outside the keyboard map (the stars) need a remapped key each, which Wine picks up
+    # only when they come slowly.
+    local ascii=${name%%[!\ -~]*}
+    xdotool type --delay 15 "$ascii"
+    [ "$ascii" = "$name" ] || xdotool type --delay 120 "${name#"$ascii"}"
     xdotool key Return
     sleep 2
 }
@@ -326,6 +331,9 @@ else
         expand_roots "$window"
         capture "$window" navigation-pane
         go_to "$window" "$sortwell\\Ratings\\★★★★"
+        # Widen the name column: drag the header's first divider to the right.
+        xdotool mousemove --window "$window" 428 95 mousedown 1 mousemove --window "$window" 640 95 mouseup 1 2>/dev/null || true
+        sleep 0.5
         capture "$window" saved-search-details
         go_to "$window" "$pins\\Work"
         capture "$window" pin-group
