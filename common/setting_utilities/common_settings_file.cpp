@@ -4,8 +4,12 @@
 #include "diagnostics/known_folders.h"
 #include "diagnostics/log.h"
 
+#include <cwctype>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace common::setting_utilities
@@ -31,6 +35,28 @@ std::wstring module_file_name(HMODULE module)
 
 std::mutex defaults_mutex;
 std::filesystem::path defaults_cache;
+
+// Explorer asks for both roots from several threads on its first start, and several settings objects may
+// stand for one file: the seeding of a file is one guarded block at a time in this process, so a thread
+// that waited finds the file there and reads it.
+std::mutex& seeding_lock(const std::wstring& path)
+{
+    static std::mutex table_mutex;
+    static std::map<std::wstring, std::unique_ptr<std::mutex>> locks;
+    std::wstring key = path;
+    for (auto& c : key)
+        c = static_cast<wchar_t>(std::towlower(c));
+    std::lock_guard lock(table_mutex);
+    auto& entry = locks[key];
+    if (!entry)
+        entry = std::make_unique<std::mutex>();
+    return *entry;
+}
+
+bool exists(const std::wstring& path) noexcept
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 } // namespace
 
 std::filesystem::path defaults_folder(HMODULE module)
@@ -39,6 +65,33 @@ std::filesystem::path defaults_folder(HMODULE module)
     if (defaults_cache.empty())
         defaults_cache = std::filesystem::path(module_file_name(module)).parent_path() / L"Content" / L"Configurations";
     return defaults_cache;
+}
+
+bool copy_if_absent(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    auto temporary = target;
+    temporary += L"." + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(GetCurrentThreadId()) +
+                 L".seeding";
+    struct remove_on_exit
+    {
+        const std::filesystem::path& path;
+        ~remove_on_exit()
+        {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+    } cleanup{temporary};
+
+    std::filesystem::copy_file(source, temporary, std::filesystem::copy_options::overwrite_existing);
+    // Renaming within one folder without replacing is atomic: a reader in another process sees the whole
+    // file or none, and of two processes seeding at once exactly one wins.
+    if (MoveFileExW(temporary.c_str(), target.c_str(), 0))
+        return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        return false;
+    throw std::filesystem::filesystem_error("cannot copy file", source, target,
+                                            std::error_code(static_cast<int>(error), std::system_category()));
 }
 
 std::uint64_t file_last_write_time(const std::wstring& path) noexcept
@@ -83,15 +136,21 @@ bool common_settings_file::seed_from_default()
 {
     try
     {
+        std::lock_guard lock(seeding_lock(full_path_));
+        if (exists(full_path_))
+            return true;
         const auto source = defaults_folder(module_) / file_name_;
-        if (!std::filesystem::copy_file(source, full_path_, std::filesystem::copy_options::skip_existing))
+        if (copy_if_absent(source, full_path_))
         {
-            log_message(log_level::critical, L"Unable to copy default settings from {} to {}", source.wstring(),
-                        full_path_);
-            throw std::runtime_error("Unable to copy fallback settings file. See logs for details.");
+            log_message(log_level::info, L"Copied default settings from {} to {}", source.wstring(), full_path_);
+            return true;
         }
-        log_message(log_level::info, L"Copied default settings from {} to {}", source.wstring(), full_path_);
-        return true;
+        // Another process seeded the file first: it is there, whole, and is read like any other.
+        if (exists(full_path_))
+            return true;
+        log_message(log_level::critical, L"Unable to copy default settings from {} to {}", source.wstring(),
+                    full_path_);
+        throw std::runtime_error("Unable to copy fallback settings file. See logs for details.");
     }
     catch (const std::exception& e)
     {

@@ -55,6 +55,12 @@ private:
 // "Content\Configurations" beside the module file; computed by the first caller, shared afterwards.
 std::filesystem::path defaults_folder(HMODULE module);
 
+// Copies `source` to `target` unless `target` exists. The copy is made beside the target and renamed
+// into place without replacing, so the target appears whole or not at all. Answers false when the
+// target was already there (another process got there first); raises std::filesystem::filesystem_error
+// when the copy fails otherwise. Leaves no temporary file behind.
+bool copy_if_absent(const std::filesystem::path& source, const std::filesystem::path& target);
+
 // Last-write time of a file as FILETIME ticks, 0 when its attributes cannot be read.
 std::uint64_t file_last_write_time(const std::wstring& path) noexcept;
 } // namespace common::setting_utilities

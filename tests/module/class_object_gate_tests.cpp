@@ -4,6 +4,7 @@
 #include "dll_test_support.h"
 
 #include <optional>
+#include <thread>
 
 using namespace module_test;
 
@@ -173,6 +174,13 @@ TEST_F(class_object_gate, switch_flipped_on_disk_takes_effect_at_the_next_call)
     EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
 }
 
+std::string copied_line()
+{
+    const auto source = test_support::executable_folder() / L"Content" / L"Configurations" / L"High Level Settings.json";
+    return "INFO Copied default settings from " + to_utf8(source.wstring()) + " to " +
+           to_utf8(suite_settings_path().wstring());
+}
+
 TEST_F(class_object_gate, missing_settings_file_is_seeded_from_the_default_beside_the_host)
 {
     std::filesystem::remove(suite_settings_path());
@@ -180,9 +188,108 @@ TEST_F(class_object_gate, missing_settings_file_is_seeded_from_the_default_besid
     test_support::log_capture log;
     EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
     EXPECT_EQ(hex(ask(dll_, quick_pins_clsid)), hex(S_OK));
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"INFO Copied default settings from " + to_utf8(source.wstring()) +
-                                                       " to " + to_utf8(suite_settings_path().wstring())});
+    EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
     EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(source));
+}
+
+// Explorer's first start after installation asks for both roots from several threads while the suite
+// settings file is missing: one thread seeds it, the others wait for it and read it. Each round starts
+// without the file, so the race is run again.
+TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_once)
+{
+    constexpr int threads = 16, rounds = 8, calls_per_round = 25;
+    for (int round = 0; round < rounds; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::filesystem::remove(suite_settings_path());
+        test_support::log_capture log;
+        std::atomic<int> arrived{0}, refused{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (++arrived; arrived.load() < threads;)
+                    std::this_thread::yield();
+                for (int call = 0; call < calls_per_round; ++call)
+                {
+                    void* factory = nullptr;
+                    const HRESULT hr =
+                        dll_.get_class_object((call + t) % 2 ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &factory);
+                    if (hr != S_OK || !factory)
+                        ++refused;
+                    if (factory)
+                        static_cast<IClassFactory*>(factory)->Release();
+                }
+            });
+        for (auto& worker : workers)
+            worker.join();
+        EXPECT_EQ(refused.load(), 0);
+        EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
+    }
+}
+
+// One of several processes started at once against a missing suite settings file: waits for the
+// parent's signal, then asks for both roots from eight threads.
+TEST(class_object_gate_child, DISABLED_first_start_in_one_of_several_processes)
+{
+    const std::wstring name = test_support::environment_value(L"VELMORA_TEST_FIRST_START");
+    if (name.empty())
+        GTEST_SKIP() << "run by first_start_in_several_processes_seeds_the_settings_file_once";
+    loaded_dll dll;
+    ASSERT_TRUE(dll);
+    const unique_handle ready(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (name + L"-ready").c_str()));
+    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, (name + L"-go").c_str()));
+    ASSERT_TRUE(ready && go);
+    // Every thread waits on the parent's signal, so the two processes start asking at the same moment.
+    std::atomic<int> refused{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t)
+        workers.emplace_back([&] {
+            ReleaseSemaphore(ready.get(), 1, nullptr);
+            if (WaitForSingleObject(go.get(), 60'000) != WAIT_OBJECT_0)
+                ++refused;
+            for (int call = 0; call < 25; ++call)
+                for (const CLSID* clsid : {&sortwell_clsid, &quick_pins_clsid})
+                {
+                    void* factory = nullptr;
+                    if (dll.get_class_object(*clsid, IID_IClassFactory, &factory) != S_OK || !factory)
+                        ++refused;
+                    if (factory)
+                        static_cast<IClassFactory*>(factory)->Release();
+                }
+        });
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(dll.can_unload_now(), S_OK);
+}
+
+// The same first start in two processes at once: the one that finds the file already copied by the
+// other reads it, without a CRITICAL line.
+TEST_F(class_object_gate, first_start_in_several_processes_seeds_the_settings_file_once)
+{
+    const std::wstring name = L"Local\\velmora-test-first-start-" + std::to_wstring(GetCurrentProcessId());
+    const unique_handle ready(CreateSemaphoreW(nullptr, 0, 16, (name + L"-ready").c_str()));
+    const unique_handle go(CreateEventW(nullptr, TRUE, FALSE, (name + L"-go").c_str()));
+    ASSERT_TRUE(ready && go);
+    for (int round = 0; round < 3; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::filesystem::remove(suite_settings_path());
+        ResetEvent(go.get());
+        test_support::log_capture log;
+        test_support::child_test_process first("class_object_gate_child.DISABLED_first_start_in_one_of_several_processes",
+                                               {{L"VELMORA_TEST_FIRST_START", name}});
+        test_support::child_test_process second("class_object_gate_child.DISABLED_first_start_in_one_of_several_processes",
+                                                {{L"VELMORA_TEST_FIRST_START", name}});
+        int ready_threads = 0;
+        while (ready_threads < 16 && WaitForSingleObject(ready.get(), 60'000) == WAIT_OBJECT_0)
+            ++ready_threads;
+        SetEvent(go.get());
+        EXPECT_EQ(ready_threads, 16) << "a child never got ready";
+        EXPECT_EQ(first.wait(), 0u) << "a call was refused in the first child";
+        EXPECT_EQ(second.wait(), 0u) << "a call was refused in the second child";
+        EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
+    }
 }
 
 // The settings folder cannot be made while a file stands in its place: the constructor's error must not

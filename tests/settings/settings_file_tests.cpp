@@ -127,6 +127,67 @@ TEST_F(settings_file_test, load_reads_only_when_the_last_write_time_changes)
     EXPECT_EQ(settings.reads, 6);
 }
 
+// Seeding copies beside the target and renames without replacing: a target already there (another
+// process seeded it) is left alone, and no temporary copy stays behind in any case.
+TEST_F(settings_file_test, copy_if_absent_never_replaces_and_leaves_nothing_behind)
+{
+    const auto folder = own_folder() / L"copies";
+    std::filesystem::create_directories(folder);
+    const auto source = folder / L"source.json";
+    const auto target = folder / L"target.json";
+    test_support::write_file(source, R"({"from": "default"})");
+    using common::setting_utilities::copy_if_absent;
+
+    EXPECT_TRUE(copy_if_absent(source, target));
+    EXPECT_EQ(test_support::read_file(target), R"({"from": "default"})");
+    test_support::write_file(target, R"({"from": "another process"})");
+    EXPECT_FALSE(copy_if_absent(source, target));
+    EXPECT_EQ(test_support::read_file(target), R"({"from": "another process"})");
+    std::filesystem::remove(target);
+    EXPECT_THROW(copy_if_absent(folder / L"missing.json", target), std::filesystem::filesystem_error);
+    EXPECT_THROW(copy_if_absent(source, folder / L"no folder" / L"target.json"), std::filesystem::filesystem_error);
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    std::vector<std::wstring> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        left.push_back(entry.path().filename().wstring());
+    EXPECT_EQ(left, std::vector<std::wstring>{L"source.json"});
+}
+
+// Several settings objects for one missing file, loaded at once from several threads: one copies the
+// default, every load reads it, and nothing is reported as failed.
+TEST_F(settings_file_test, a_missing_file_loaded_from_many_threads_is_seeded_once)
+{
+    const auto source = test_support::executable_folder() / L"Content" / L"Configurations" / L"Namespace.json";
+    const std::string copied = "INFO Copied default settings from " + to_utf8(source.wstring()) + " to " +
+                               to_utf8(configuration_file(L"Namespace").wstring());
+    for (int round = 0; round < 5; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::filesystem::remove(configuration_file(L"Namespace"));
+        test_support::log_capture log;
+        constexpr int threads = 12;
+        std::vector<std::unique_ptr<namespace_settings::settings_file>> files;
+        for (int t = 0; t < threads; ++t)
+            files.push_back(std::make_unique<namespace_settings::settings_file>(nullptr));
+        std::atomic<int> arrived{0}, failed{0}, empty{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (++arrived; arrived.load() < threads;)
+                    std::this_thread::yield();
+                failed += !files[t]->load(false);
+                empty += files[t]->folders().empty();
+            });
+        for (auto& worker : workers)
+            worker.join();
+        EXPECT_EQ(failed.load(), 0);
+        EXPECT_EQ(empty.load(), 0) << "a load read the file before it was whole";
+        EXPECT_EQ(log.messages(), std::vector<std::string>{copied});
+        EXPECT_EQ(test_support::read_file(configuration_file(L"Namespace")), test_support::read_file(source));
+    }
+}
+
 TEST_F(settings_file_test, suite_settings_records_from_members_of_every_type)
 {
     const std::pair<std::string, const char*> rows[] = {
