@@ -45,7 +45,7 @@ std::size_t component_end(std::wstring_view text, std::size_t from) noexcept
 std::size_t root_length(std::wstring_view path) noexcept
 {
     if (starts_with_ignoring_case(path, L"\\\\?\\UNC\\"))
-        return component_end(path, component_end(path, 8) + 1);
+        return std::min(path.size(), component_end(path, component_end(path, 8) + 1));
     if (path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
         is_separator(path[3]))
         return is_drive(path.substr(4)) ? 6 : 4;

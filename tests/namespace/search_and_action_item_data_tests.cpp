@@ -294,11 +294,18 @@ TEST(item_data, display_name_and_container_folder_come_from_the_path_after_its_r
         {L"C:\\", L""}, {L"C:", L""}, {L"\\\\server\\share", L""}, {L"\\\\server\\share\\", L""},
         {L"\\\\server\\share\\doc.txt", L"doc.txt"}, {L"\\\\?\\C:\\", L""}, {L"\\\\?\\C:\\long\\x.txt", L"x.txt"},
         {L"\\\\?\\UNC\\server\\share", L""}, {L"\\\\?\\UNC\\server\\share\\y", L"y"}, {L"relative.txt", L"relative.txt"},
+        // Roots without a share or a separator, as persisted identifiers or other programs may hand them over.
+        {L"\\\\?\\UNC\\server", L""}, {L"\\\\?\\UNC\\", L""}, {L"\\\\?\\UNC\\server\\", L""}, {L"\\\\?\\C:", L""},
+        {L"\\\\", L""}, {L"\\\\server", L""},
     };
     for (const auto& [path, expected] : names)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
         EXPECT_EQ(item_display_name(&data(create_pin_item_from_parts(path, L"", L""))), expected);
+        EXPECT_EQ(item_display_name(&data(create_group_item_from_parts(path, L""))), expected);
+        auto result = create_empty_result_item();
+        std::memcpy(own_item_data(result.get())->path, path, (std::wcslen(path) + 1) * sizeof(wchar_t));
+        EXPECT_EQ(item_display_name(&data(result)), expected);
     }
     // A pin's or group's own name wins; other kinds have none.
     EXPECT_EQ(item_display_name(&data(create_pin_item_from_parts(L"C:\\a.jpg", L"Holiday", L""))), L"Holiday");
@@ -320,6 +327,10 @@ TEST(item_data, display_name_and_container_folder_come_from_the_path_after_its_r
         {L"C:/Pins/report.lnk", L"C:/Pins"}, {L"C:\\report.lnk", L"C:\\"},
         {L"\\\\server\\share\\report.lnk", L"\\\\server\\share\\"}, {L"C:\\Pins\\Work\\", L"C:\\Pins\\Work"},
         {L"report.lnk", L""}, {L"", L""},
+        // A root is its own container.
+        {L"\\\\?\\UNC\\server", L"\\\\?\\UNC\\server"}, {L"\\\\?\\UNC\\", L"\\\\?\\UNC\\"},
+        {L"\\\\?\\UNC\\server\\", L"\\\\?\\UNC\\server\\"}, {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\\\?\\C:", L"\\\\?\\C:"}, {L"\\\\", L"\\\\"}, {L"\\\\server", L"\\\\server"},
     };
     for (const auto& [source, expected] : containers)
     {
