@@ -1,43 +1,328 @@
-// Columns, sort order, renaming and the view of the folder.
+// Columns and their values. Results and pins are real files: their columns come from the real folder that
+// holds the file, except keywords and people, which the search that found the file already read. The
+// folder's own items (organised folders, saved searches, groups) have a name and a type and nothing else.
 
+#include "namespace/folder_columns.h"
+#include "namespace/path_cache.h"
 #include "namespace/search_and_action_shell_folder.h"
+#include "search/search_cache.h"
 
-STDMETHODIMP search_and_action_shell_folder::CompareIDs(LPARAM, PCUIDLIST_RELATIVE, PCUIDLIST_RELATIVE) noexcept
+#include <shlwapi.h>
+
+#include <atomic>
+
+namespace
 {
-    return E_NOTIMPL;
+constexpr GUID format_storage = {0xB725F130, 0x47EF, 0x101A, {0xA5, 0xF1, 0x02, 0x60, 0x8C, 0x9E, 0xEB, 0xAC}};
+constexpr GUID format_summary = {0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
+constexpr GUID format_media = {0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
+constexpr GUID format_people = {0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}};
+constexpr GUID format_location = {0xE3E0584C, 0xB788, 0x4A5A, {0xBB, 0x20, 0x7F, 0x5A, 0x44, 0xC9, 0xAC, 0xDD}};
+
+constexpr SHCOLSTATEF name_column_state = SHCOLSTATE_TYPE_STR | SHCOLSTATE_ONBYDEFAULT;
+constexpr SHCOLSTATEF other_column_state = SHCOLSTATE_SECONDARYUI | SHCOLSTATE_SLOW;
+
+// In the order of special_column.
+const special_column_info special_columns[special_column_count] = {
+    {{format_storage, 12}, 0x32},  // System.Size: integer, on by default, slow
+    {{format_storage, 4}, 0x31},   // System.ItemTypeText: string, on by default, slow
+    {{format_storage, 14}, 0x33},  // System.DateModified: date, on by default, slow
+    {{format_storage, 15}, 0x33},  // System.DateCreated
+    {{format_summary, 5}, 0x31},   // System.Keywords
+    {{format_media, 9}, 0x32},     // System.Rating
+    {{format_people, 100}, 0x31},  // System.Photo.PeopleNames
+    {{format_location, 6}, 0x31},  // System.ItemFolderPathDisplay
+};
+
+std::atomic<int> learned_numbers[special_column_count] = {-1, -1, -1, -1, -1, -1, -1, -1};
+
+constexpr int virtual_name_width = 40;
+constexpr int virtual_type_width = 15;
+constexpr int list_column_width = 32;
+
+HRESULT fill_details(SHELLDETAILS* details, const wchar_t* text, int width) noexcept
+{
+    details->fmt = LVCFMT_LEFT;
+    details->cxChar = width;
+    details->str.uType = STRRET_WSTR;
+    details->str.pOleStr = nullptr;
+    return SHStrDupW(text, &details->str.pOleStr);
 }
 
-STDMETHODIMP search_and_action_shell_folder::CreateViewObject(HWND, REFIID, void** out) noexcept
+HRESULT fill_bstr(VARIANT* value, const std::wstring& text) noexcept
 {
-    if (!out)
+    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!copy)
+        return E_OUTOFMEMORY;
+    value->vt = VT_BSTR;
+    value->bstrVal = copy;
+    return S_OK;
+}
+
+bool is_real_file_kind(std::uint8_t kind) noexcept
+{
+    return kind == static_cast<std::uint8_t>(item_kind::search_result) ||
+           kind == static_cast<std::uint8_t>(item_kind::quick_pin);
+}
+
+bool is_virtual_kind(std::uint8_t kind) noexcept
+{
+    return kind == static_cast<std::uint8_t>(item_kind::organized_folder) ||
+           kind == static_cast<std::uint8_t>(item_kind::organized_search) ||
+           kind == static_cast<std::uint8_t>(item_kind::quick_pins_group);
+}
+
+// The keywords or people that the search which found `path` read, joined; false when no finished search
+// lists the file.
+bool cached_list_text(std::wstring_view path, bool keywords, std::wstring& text)
+{
+    return process_search_cache().visit_finished_record(path, [&](const search_result_record& record) {
+        text = join_for_column(keywords ? record.keywords : record.people);
+    });
+}
+
+// The real folder that holds a file, as IShellFolder2, and the file's last item in it. Failures are
+// logged at WARNING with the method's name and returned.
+struct real_parent
+{
+    unique_absolute_id_list full;
+    com_ptr<IShellFolder2> folder;
+    PCUITEMID_CHILD last = nullptr;
+};
+
+HRESULT bind_real_parent2(const char* method, std::wstring_view path, real_parent& parent)
+{
+    HRESULT hr = path_cache_lookup(path, parent.full.put());
+    if (FAILED(hr))
+    {
+        log_message(log_level::warning, "{}: filesystem pidl parse failed with HRESULT 0x{:X}", method, hresult_bits(hr));
+        return hr;
+    }
+    com_ptr<IShellFolder> folder;
+    hr = SHBindToParent(parent.full.get(), IID_IShellFolder, folder.put_void(), &parent.last);
+    if (FAILED(hr))
+    {
+        log_message(log_level::warning, "{}: SHBindToParent failed with HRESULT 0x{:X}", method, hresult_bits(hr));
+        return hr;
+    }
+    hr = folder->QueryInterface(IID_IShellFolder2, parent.folder.put_void());
+    if (FAILED(hr))
+        log_message(log_level::warning, "{}: QueryInterface failed with HRESULT 0x{:X}", method, hresult_bits(hr));
+    return hr;
+}
+
+HRESULT not_ours(const char* method) noexcept
+{
+    try
+    {
+        log_message(log_level::warning, "{}: not an item identifier of this folder", method);
+    }
+    catch (...)
+    {
+    }
+    return E_INVALIDARG;
+}
+} // namespace
+
+const special_column_info& column_info(special_column column) noexcept
+{
+    return special_columns[static_cast<std::size_t>(column)];
+}
+
+int learned_column(special_column column) noexcept
+{
+    return learned_numbers[static_cast<std::size_t>(column)].load(std::memory_order_relaxed);
+}
+
+bool is_learned_column(UINT number, special_column column) noexcept
+{
+    return learned_column(column) == static_cast<int>(number);
+}
+
+bool learn_column(IShellFolder2* desktop, UINT number, bool keywords_and_people_only, special_column* which) noexcept
+{
+    if (!desktop || number == 0)
+        return false;
+    SHCOLUMNID key{};
+    if (FAILED(desktop->MapColumnToSCID(number, &key)))
+        return false;
+    for (std::size_t i = 0; i < special_column_count; ++i)
+    {
+        const auto column = static_cast<special_column>(i);
+        if (keywords_and_people_only && column != special_column::keywords && column != special_column::people)
+            continue;
+        if (!same_property_key(key, special_columns[i].key))
+            continue;
+        int unknown = -1;
+        learned_numbers[i].compare_exchange_strong(unknown, static_cast<int>(number), std::memory_order_relaxed);
+        if (which)
+            *which = column;
+        return true;
+    }
+    return false;
+}
+
+void forget_learned_columns() noexcept
+{
+    for (auto& number : learned_numbers)
+        number.store(-1, std::memory_order_relaxed);
+}
+
+const wchar_t* item_type_text(std::uint8_t kind) noexcept
+{
+    switch (static_cast<item_kind>(kind))
+    {
+    case item_kind::organized_folder:
+        return L"Organized Folder";
+    case item_kind::organized_search:
+        return L"Organized Search";
+    case item_kind::quick_pin:
+        return L"Quick pin";
+    case item_kind::quick_pins_group:
+        return L"Quick pins group";
+    default:
+        return L"Needs Organizing";
+    }
+}
+
+std::wstring join_for_column(const std::vector<std::wstring>& values)
+{
+    std::wstring text;
+    for (const auto& value : values)
+    {
+        if (!text.empty())
+            text += L"; ";
+        text += value;
+    }
+    return text;
+}
+
+// The state of a column of the desktop's numbering, learning the special columns on the way.
+STDMETHODIMP search_and_action_shell_folder::GetDefaultColumnState(UINT column, SHCOLSTATEF* state) noexcept
+{
+    return com_boundary("GetDefaultColumnState", [&]() -> HRESULT {
+        if (!state)
+            return E_INVALIDARG;
+        if (column == 0)
+        {
+            *state = name_column_state;
+            return S_OK;
+        }
+        for (std::size_t i = 0; i < special_column_count; ++i)
+        {
+            if (is_learned_column(column, static_cast<special_column>(i)))
+            {
+                *state = special_columns[i].default_state;
+                return S_OK;
+            }
+        }
+        special_column which{};
+        const auto desktop = desktop_folder();
+        if (learn_column(desktop.get(), column, false, &which))
+        {
+            *state = column_info(which).default_state;
+            return S_OK;
+        }
+        *state = other_column_state;
         return E_INVALIDARG;
-    *out = nullptr;
-    return E_NOINTERFACE;
+    });
 }
 
-STDMETHODIMP search_and_action_shell_folder::SetNameOf(HWND, PCUITEMID_CHILD, LPCWSTR, SHGDNF, PITEMID_CHILD* out) noexcept
+// Column numbers are the desktop folder's.
+STDMETHODIMP search_and_action_shell_folder::MapColumnToSCID(UINT column, SHCOLUMNID* key) noexcept
 {
-    if (out)
-        *out = nullptr;
-    return E_NOTIMPL;
+    return com_boundary("MapColumnToSCID", [&]() -> HRESULT {
+        const auto desktop = desktop_folder();
+        if (!desktop)
+            return E_FAIL;
+        return desktop->MapColumnToSCID(column, key);
+    });
 }
 
-STDMETHODIMP search_and_action_shell_folder::GetDefaultColumnState(UINT, SHCOLSTATEF*) noexcept
+// A column's header (no child) or an item's value in it.
+STDMETHODIMP search_and_action_shell_folder::GetDetailsOf(PCUITEMID_CHILD child, UINT column,
+                                                          SHELLDETAILS* details) noexcept
 {
-    return E_NOTIMPL;
+    return com_boundary("GetDetailsOf", [&]() -> HRESULT {
+        if (!details)
+            return E_INVALIDARG;
+        if (!child)
+        {
+            const auto desktop = desktop_folder();
+            return desktop ? desktop->GetDetailsOf(nullptr, column, details) : E_FAIL;
+        }
+        const auto* item = own_item_data(child);
+        if (!item || !is_valid_item_kind(item->kind))
+            return not_ours("GetDetailsOf");
+
+        if (is_real_file_kind(item->kind))
+        {
+            const auto path = field_view(item->path);
+            const bool keywords = is_learned_column(column, special_column::keywords);
+            if (keywords || is_learned_column(column, special_column::people))
+            {
+                std::wstring text;
+                if (cached_list_text(path, keywords, text))
+                    return fill_details(details, text.c_str(), list_column_width);
+            }
+            real_parent parent;
+            const HRESULT hr = bind_real_parent2("GetDetailsOf", path, parent);
+            if (FAILED(hr))
+                return hr;
+            return parent.folder->GetDetailsOf(parent.last, column, details);
+        }
+        if (!is_virtual_kind(item->kind))
+            return E_INVALIDARG;
+
+        critical_section_lock hold(lock_);
+        if (column == 0)
+            return fill_details(details, item_display_name(item).c_str(), virtual_name_width);
+        if (is_learned_column(column, special_column::item_type))
+            return fill_details(details, item_type_text(item->kind), virtual_type_width);
+        return E_INVALIDARG;
+    });
 }
 
-STDMETHODIMP search_and_action_shell_folder::GetDetailsEx(PCUITEMID_CHILD, const SHCOLUMNID*, VARIANT*) noexcept
+// An item's value of a property.
+STDMETHODIMP search_and_action_shell_folder::GetDetailsEx(PCUITEMID_CHILD child, const SHCOLUMNID* key,
+                                                          VARIANT* value) noexcept
 {
-    return E_NOTIMPL;
-}
+    return com_boundary("GetDetailsEx", [&]() -> HRESULT {
+        if (!key || !value)
+            return E_INVALIDARG;
+        if (!child)
+        {
+            const auto desktop = desktop_folder();
+            return desktop ? desktop->GetDetailsEx(nullptr, key, value) : E_FAIL;
+        }
+        const auto* item = own_item_data(child);
+        if (!item || !is_valid_item_kind(item->kind))
+            return not_ours("GetDetailsEx");
 
-STDMETHODIMP search_and_action_shell_folder::GetDetailsOf(PCUITEMID_CHILD, UINT, SHELLDETAILS*) noexcept
-{
-    return E_NOTIMPL;
-}
+        if (is_real_file_kind(item->kind))
+        {
+            const auto path = field_view(item->path);
+            const bool keywords = same_property_key(*key, column_info(special_column::keywords).key);
+            if (keywords || same_property_key(*key, column_info(special_column::people).key))
+            {
+                std::wstring text;
+                if (cached_list_text(path, keywords, text))
+                    return fill_bstr(value, text);
+            }
+            real_parent parent;
+            const HRESULT hr = bind_real_parent2("GetDetailsEx", path, parent);
+            if (FAILED(hr))
+                return hr;
+            return parent.folder->GetDetailsEx(parent.last, key, value);
+        }
+        if (!is_virtual_kind(item->kind))
+            return E_INVALIDARG;
 
-STDMETHODIMP search_and_action_shell_folder::MapColumnToSCID(UINT, SHCOLUMNID*) noexcept
-{
-    return E_NOTIMPL;
+        critical_section_lock hold(lock_);
+        if (same_property_key(*key, item_name_key))
+            return fill_bstr(value, item_display_name(item));
+        if (same_property_key(*key, column_info(special_column::item_type).key))
+            return fill_bstr(value, item_type_text(item->kind));
+        return E_INVALIDARG;
+    });
 }

@@ -1,0 +1,66 @@
+#pragma once
+// The columns the folder treats specially, shared by its details, its sort order and its view. Column
+// numbers are the desktop folder's; the folder learns the number of each special column the first time
+// it is asked about it (GetDefaultColumnState for all of them, CompareIDs for keywords and people), by
+// mapping the asked number to its property key. The numbers are process-wide and only ever set to the
+// one value the desktop gives, so they are kept without a lock.
+
+#include "namespace/search_and_action_item_data.h"
+
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class special_column : std::size_t
+{
+    size,
+    item_type,
+    date_modified,
+    date_created,
+    keywords,
+    rating,
+    people,
+    folder_path,
+};
+inline constexpr std::size_t special_column_count = 8;
+
+struct special_column_info
+{
+    PROPERTYKEY key;
+    SHCOLSTATEF default_state;
+};
+const special_column_info& column_info(special_column column) noexcept;
+
+inline constexpr PROPERTYKEY item_name_key = {{0x6B8DA074, 0x3B5C, 0x43BC, {0x88, 0x6F, 0x0A, 0x2C, 0xDC, 0xE0, 0x0B, 0x6F}},
+                                              100};
+
+inline bool same_property_key(const PROPERTYKEY& a, const PROPERTYKEY& b) noexcept
+{
+    return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid);
+}
+
+// The learned number of a column, or -1 while it is not known.
+int learned_column(special_column column) noexcept;
+bool is_learned_column(UINT number, special_column column) noexcept;
+// Maps `number` through `desktop` and learns it when its key is one of the special columns (all of them,
+// or only keywords and people). The special column it is, or nothing.
+bool learn_column(IShellFolder2* desktop, UINT number, bool keywords_and_people_only, special_column* which) noexcept;
+// Forgets every learned number (tests).
+void forget_learned_columns() noexcept;
+
+// "Organized Folder", "Organized Search", "Quick pin", "Quick pins group", or "Needs Organizing".
+const wchar_t* item_type_text(std::uint8_t kind) noexcept;
+
+// A text field of an identifier up to its NUL or the end of its array, without copying.
+template <std::size_t N>
+std::wstring_view field_view(const wchar_t (&field)[N]) noexcept
+{
+    return std::wstring_view(field, wcsnlen(field, N));
+}
+
+// The list joined with "; ", as the keywords and people columns show it.
+std::wstring join_for_column(const std::vector<std::wstring>& values);
