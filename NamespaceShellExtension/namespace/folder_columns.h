@@ -49,8 +49,10 @@ bool is_learned_column(UINT number, special_column column) noexcept;
 // Maps `number` through `desktop` and learns it when its key is one of the special columns (all of them,
 // or only keywords and people). The special column it is, or nothing.
 bool learn_column(IShellFolder2* desktop, UINT number, bool keywords_and_people_only, special_column* which) noexcept;
-// Forgets every learned number (tests).
+// Forgets every learned number, or sets one as if the desktop had it (tests: Wine's desktop has no
+// keywords, rating, people or folder path column).
 void forget_learned_columns() noexcept;
+void set_learned_column(special_column column, int number) noexcept;
 
 // "Organized Folder", "Organized Search", "Quick pin", "Quick pins group", or "Needs Organizing".
 const wchar_t* item_type_text(std::uint8_t kind) noexcept;

@@ -168,6 +168,11 @@ void forget_learned_columns() noexcept
         number.store(-1, std::memory_order_relaxed);
 }
 
+void set_learned_column(special_column column, int number) noexcept
+{
+    learned_numbers[static_cast<std::size_t>(column)].store(number, std::memory_order_relaxed);
+}
+
 const wchar_t* item_type_text(std::uint8_t kind) noexcept
 {
     switch (static_cast<item_kind>(kind))
