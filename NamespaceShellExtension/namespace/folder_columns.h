@@ -64,5 +64,15 @@ std::wstring_view field_view(const wchar_t (&field)[N]) noexcept
     return std::wstring_view(field, wcsnlen(field, N));
 }
 
+// The mode a folder's view opens in: large icons at 256 for an organised folder configured
+// "extra_large_icons" (any case), and for the People folder unless its "default_view" says otherwise;
+// details, at the view's own icon size, everywhere else. Reads the namespace configuration.
+struct view_mode_choice
+{
+    FOLDERVIEWMODE mode = FVM_DETAILS;
+    int icon_size = -1;
+};
+view_mode_choice choose_view_mode(bool quick_pins, const std::vector<std::wstring>& names);
+
 // The list joined with "; ", as the keywords and people columns show it.
 std::wstring join_for_column(const std::vector<std::wstring>& values);

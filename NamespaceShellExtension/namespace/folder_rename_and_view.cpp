@@ -47,14 +47,8 @@ bool equal_ignoring_case_ordinal(std::wstring_view a, std::wstring_view b) noexc
            CSTR_EQUAL;
 }
 
-struct view_mode_choice
-{
-    FOLDERVIEWMODE mode = FVM_DETAILS;
-    int icon_size = shell_folder_view_cb::default_icon_size;
-};
+} // namespace
 
-// Large icons at 256 for an organised folder configured "extra_large_icons", and for the People folder
-// unless it says otherwise; details everywhere else.
 view_mode_choice choose_view_mode(bool quick_pins, const std::vector<std::wstring>& names)
 {
     view_mode_choice details;
@@ -88,8 +82,6 @@ view_mode_choice choose_view_mode(bool quick_pins, const std::vector<std::wstrin
                                     : equal_ignoring_case_ordinal(names.front(), L"People");
     return large ? view_mode_choice{FVM_ICON, 256} : details;
 }
-} // namespace
-
 // Renames a result file, a pin or a group on disk and hands out the item's new identifier.
 STDMETHODIMP search_and_action_shell_folder::SetNameOf(HWND, PCUITEMID_CHILD child, LPCWSTR new_name, SHGDNF,
                                                        PITEMID_CHILD* out) noexcept
