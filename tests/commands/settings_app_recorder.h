@@ -1,0 +1,115 @@
+#pragma once
+// What the Settings app stand-in ("Velmora.exe" beside the test executable) records of its starts, for
+// any test that starts the Settings app. The recorder also waits for each recorded start to end, so no
+// stand-in is left running in the prefix.
+
+#include "diagnostics/log.h"
+#include "module/raii.h"
+#include "support/test_files.h"
+
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace settings_app_test
+{
+inline std::filesystem::path settings_app_path()
+{
+    return test_support::executable_folder() / L"Velmora.exe";
+}
+
+struct settings_app_record
+{
+    std::wstring command_line;
+    std::wstring arguments;
+    std::wstring working_directory;
+    DWORD process_id = 0;
+    // False when the app was started by a process without our environment (Explorer's desktop), which
+    // makes the stand-in record beside itself.
+    bool inherited_environment = true;
+};
+
+// Points the stand-in at a fresh record file for its lifetime (the interpreter and the app inherit the
+// environment variable).
+class settings_app_recorder
+{
+public:
+    settings_app_recorder()
+    {
+        clear();
+        SetEnvironmentVariableW(L"VELMORA_SETTINGS_APP_RECORD", file_.c_str());
+    }
+    ~settings_app_recorder()
+    {
+        SetEnvironmentVariableW(L"VELMORA_SETTINGS_APP_RECORD", nullptr);
+        clear();
+    }
+    settings_app_recorder(const settings_app_recorder&) = delete;
+    settings_app_recorder& operator=(const settings_app_recorder&) = delete;
+
+    // Waits until `count` starts have been recorded (at most `patience`) and each recorded process has
+    // ended; answers the records there are then.
+    std::vector<settings_app_record> wait_for(std::size_t count,
+                                              std::chrono::milliseconds patience = std::chrono::seconds(30)) const
+    {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        std::vector<settings_app_record> all;
+        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+        {
+            all = read();
+            if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
+                break;
+        }
+        for (const auto& record : all)
+        {
+            const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, record.process_id));
+            if (process)
+                WaitForSingleObject(process.get(), 30'000);
+        }
+        return all;
+    }
+
+private:
+    std::vector<settings_app_record> read() const
+    {
+        std::vector<settings_app_record> all;
+        for (const bool inherited : {true, false})
+        {
+            std::istringstream lines(test_support::read_file(inherited ? file_ : fallback_file_));
+            for (std::string line; std::getline(lines, line);)
+            {
+                rapidjson::Document document;
+                if (document.Parse(line.data(), line.size()).HasParseError() || !document.IsObject())
+                    continue;
+                const auto text = [&](const char* name) {
+                    const auto member = document.FindMember(name);
+                    return member != document.MemberEnd() && member->value.IsString()
+                               ? from_utf8(std::string_view(member->value.GetString(), member->value.GetStringLength()))
+                               : std::wstring();
+                };
+                const auto id = document.FindMember("process_id");
+                all.push_back({text("command_line"), text("arguments"), text("working_directory"),
+                               id != document.MemberEnd() && id->value.IsUint() ? id->value.GetUint() : 0u,
+                               inherited});
+            }
+        }
+        return all;
+    }
+    void clear() const
+    {
+        std::error_code ec;
+        std::filesystem::remove(file_, ec);
+        std::filesystem::remove(fallback_file_, ec);
+    }
+    std::filesystem::path file_ = std::filesystem::temp_directory_path() /
+                                 (L"velmora-test-settings-app-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
+    std::filesystem::path fallback_file_ = settings_app_path().parent_path() / L"Velmora.records.jsonl";
+};
+} // namespace settings_app_test
