@@ -280,6 +280,8 @@ if $namespace_ready; then
         else
             fail "no shortcut on the desktop"
         fi
+    else
+        unavailable+=("$t_open")
     fi
 fi
 

@@ -43,6 +43,9 @@ echo "== running the tests under Wine"
 status=0
 ctest --test-dir "$build" --output-on-failure --timeout 900 || status=1
 
+echo "== the demo, checked (its own prefix on a virtual display)"
+BUILD_DIR="$build" "$root/scripts/demo.sh" --check || status=1
+
 if [ -x "$root/scripts/fuzz.sh" ]; then
     echo "== fuzzing"
     "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" || status=1
