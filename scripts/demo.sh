@@ -58,7 +58,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 cmake --build "$build" -j "$(nproc)" --target Sortwell.NamespaceShellExtension velmora_search_standin \
     search_standin_register batch_worker_standin sortwell_demo default_configurations \
-    $(cmake --build "$build" --target help 2>/dev/null | grep -oE '^(namespace_browser|settings_app_standin)\b' | tr '\n' ' ')
+    $(cmake --build "$build" --target help 2>/dev/null | grep -oE '^(namespace_browser|settings_app_standin|velmora_file_operation_standin|file_operation_standin_register)\b' | tr '\n' ' ')
 bin=$build/bin
 has() { [ -f "$bin/$1" ]; }
 
@@ -109,6 +109,7 @@ local_appdata=$user_folder/AppData/Local
 } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$demo/look.reg"
 windows_path() { printf '%s' "$1" | sed "s|^$WINEPREFIX/drive_c|C:|; s|^/|Z:/|" | tr / '\\'; }
 export VELMORA_BATCH_WORKER_RECORD=$(windows_path "$demo/worker-jobs.jsonl")
+export VELMORA_SETTINGS_APP_RECORD=$(windows_path "$demo/settings-app-starts.jsonl")
 wine_run() { wine "$@" </dev/null 2>>"$demo/wine-errors.log"; }
 # Keeps a long-lived wineserver for the whole demo, detached from our output.
 wineserver -p </dev/null >/dev/null 2>&1
@@ -125,6 +126,11 @@ else
     fail "scripts/register.sh is missing"
 fi
 wine_run "$bin/search_standin_register.exe" register --index "$(windows_path "$demo/index.json")"
+if has file_operation_standin_register.exe; then
+    # Wine's FileOperation is a stub; the stand-in deletes into the Recycle Bin as Windows does.
+    wine_run "$bin/file_operation_standin_register.exe" register >/dev/null
+    echo "FileOperation stand-in: registered in place of Wine's stub"
+fi
 echo "search stand-in: registered, index $(windows_path "$demo/index.json")"
 for standin in Sortwell.Common.BatchProcessor.exe Velmora.exe; do
     if has "$standin"; then
@@ -241,7 +247,7 @@ EOF
     fi
 }
 
-t_drop= t_pin= t_rename= t_unpin= t_shortcut= t_open=
+t_drop= t_pin= t_rename= t_unpin= t_shortcut= t_open= t_settings=
 if $namespace_ready; then
     four_star=$(python3 -c 'import json,sys; print("\n".join(json.load(open(sys.argv[1]))["searches"]["Ratings\\★★★★"]))' "$demo/library-summary.json")
     unrated=$(cd "$WINEPREFIX/drive_c/Demo library/Documents/Home" && ls | grep -vxF "$four_star" | head -2)
@@ -282,6 +288,11 @@ if $namespace_ready; then
         fi
     else
         unavailable+=("$t_open")
+    fi
+    t_settings="open the Settings app from Tags\\Travel (\"Customize Sortwell\")"
+    if act "$t_settings" menu "$sortwell\\Tags\\Travel" "Customize Sortwell"; then
+        for _ in $(seq 1 50); do [ -s "$demo/settings-app-starts.jsonl" ] && break; sleep 0.2; done
+        echo "the Settings app was started with: $(python3 -c 'import json,sys; print(json.loads(open(sys.argv[1], encoding="utf-8").readline())["arguments"])' "$demo/settings-app-starts.jsonl" 2>/dev/null || echo '(no start recorded)')" | tee -a "$out"
     fi
 fi
 
@@ -392,6 +403,7 @@ EOF
     check_after "$t_rename" "the renamed pin" "Family recipe.lnk"
     check_after "$t_unpin" "the unpinned shortcut in the Recycle Bin" "went to the Recycle Bin: /"
     check_after "$t_shortcut" "the desktop shortcut" "desktop shortcut: C:"
+    check_after "$t_settings" "the Settings app on its tab" "the Settings app was started with: --open-tab=tagwright"
     check_after "$t_open" "the saved search opened from the shortcut" "parsing name: $sortwell\\Tags\\Travel"
     for shot in navigation-pane saved-search-details pin-group; do
         file=$demo/screenshots/$shot.png
