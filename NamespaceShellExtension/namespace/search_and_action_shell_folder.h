@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+struct search_and_action_item_data;
+
 class search_and_action_shell_folder : public com_object<search_and_action_shell_folder, IShellFolder2, IPersistFolder2,
                                                          IShellExtInit, IContextMenu, IExplorerPaneVisibility>
 {
@@ -81,6 +83,13 @@ public:
     com_ptr<IShellFolder2> desktop_folder() const noexcept;
 
 protected:
+    // GetUIObjectOf's paths (folder_ui_objects.cpp).
+    HRESULT own_ui_object(UINT count, PCUITEMID_CHILD_ARRAY children, REFIID riid, void** out);
+    HRESULT group_data_object(const search_and_action_item_data* item, void** out);
+    HRESULT selection_ui_object(UINT count, PCUITEMID_CHILD_ARRAY children, REFIID riid, void** out);
+    HRESULT file_ui_object(HWND owner, const search_and_action_item_data* item, REFIID riid, UINT* reserved,
+                           void** out);
+
     friend class com_object<search_and_action_shell_folder, IShellFolder2, IPersistFolder2, IShellExtInit, IContextMenu,
                             IExplorerPaneVisibility>;
     search_and_action_shell_folder() noexcept = default;

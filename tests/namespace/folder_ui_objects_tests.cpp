@@ -1,0 +1,300 @@
+// GetUIObjectOf of both roots' folders, called directly: which object answers for each kind and
+// interface, the real file system's objects behind results and pins (Wine's real menus and data
+// objects), the warnings and codes of every failure, and hostile item arrays.
+
+#include "folder_test_support.h"
+
+#include "namespace/path_cache.h"
+
+#include <algorithm>
+
+namespace
+{
+using namespace folder_test;
+using strings = std::vector<std::string>;
+using wstrings = std::vector<std::wstring>;
+
+std::string hx(HRESULT hr)
+{
+    return fmt::format("{:X}", hresult_bits(hr));
+}
+
+// The texts of the menu that `object` (an IContextMenu) builds.
+wstrings menu_texts(IUnknown* object)
+{
+    com_ptr<IContextMenu> menu;
+    if (!object || FAILED(object->QueryInterface(IID_IContextMenu, menu.put_void())))
+        return {L"<no menu>"};
+    HMENU popup = CreatePopupMenu();
+    menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL | CMF_CANRENAME);
+    wstrings texts;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i)
+    {
+        wchar_t text[128] = {};
+        GetMenuStringW(popup, i, text, static_cast<int>(std::size(text)), MF_BYPOSITION);
+        if (text[0])
+            texts.push_back(text);
+    }
+    DestroyMenu(popup);
+    return texts;
+}
+
+bool contains(const wstrings& texts, const wchar_t* text)
+{
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+class ui_objects : public folder_fixture
+{
+protected:
+    void SetUp() override
+    {
+        folder_fixture::SetUp();
+        for (const auto* name : {L"a.txt", L"b.txt"})
+            test_support::write_file(scratch.path() / L"files" / name, "x");
+        test_support::write_file(group() + L"\\a.txt.lnk", "not really a shortcut");
+        root = make_root(false);
+        root_list = root_id_list(CLSID_search_and_action_shell_folder);
+        folders = enumerate(root.get());
+        result_a = create_result_item(file(L"a.txt"), {}, {});
+        result_b = create_result_item(file(L"b.txt"), {}, {});
+        pin = create_pin_item_from_parts(file(L"a.txt"), L"a.txt", group() + L"\\a.txt.lnk");
+        group_item = create_group_item_from_parts(group(), L"Group");
+        ASSERT_TRUE(result_a && result_b && pin && group_item && !folders.empty());
+    }
+    void TearDown() override
+    {
+        object.reset();
+        root.reset();
+        folder_fixture::TearDown();
+    }
+
+    std::wstring file(const wchar_t* name) const { return (scratch.path() / L"files" / name).wstring(); }
+    std::wstring group() const { return (scratch.path() / L"Group").wstring(); }
+
+    // GetUIObjectOf for these items; the object is kept in `object`.
+    HRESULT ask(std::vector<PCUITEMID_CHILD> items, REFIID riid, IShellFolder* folder = nullptr)
+    {
+        object.reset();
+        void* out = reinterpret_cast<void*>(1);
+        const HRESULT hr = (folder ? folder : root.get())
+                               ->GetUIObjectOf(nullptr, static_cast<UINT>(items.size()), items.data(), riid, nullptr, &out);
+        EXPECT_EQ(out != nullptr, SUCCEEDED(hr)) << "out on " << hex(hr);
+        if (SUCCEEDED(hr))
+            object = com_ptr<IUnknown>::attach(static_cast<IUnknown*>(out));
+        return hr;
+    }
+
+    test_support::scratch_folder scratch{L"ui-objects"};
+    com_ptr<search_and_action_shell_folder> root;
+    unique_absolute_id_list root_list;
+    std::vector<unique_child_id> folders;
+    unique_child_id result_a, result_b, pin, group_item;
+    com_ptr<IUnknown> object;
+};
+
+TEST_F(ui_objects, refuses_hostile_requests_and_identifiers)
+{
+    // A real file system child (not ours), a record of ours cut short, and one with an unknown kind.
+    unique_absolute_id_list foreign;
+    ASSERT_EQ(SHParseDisplayName(file(L"a.txt").c_str(), nullptr, foreign.put(), 0, nullptr), S_OK);
+    const auto* foreign_child = reinterpret_cast<PCUITEMID_CHILD>(ILFindLastID(foreign.get()));
+    auto truncated = create_result_item(file(L"a.txt"), {}, {});
+    own_item_data(truncated.get())->cb = 12000;
+    auto unknown_kind = create_result_item(file(L"a.txt"), {}, {});
+    own_item_data(unknown_kind.get())->kind = 9;
+    auto root_item = create_result_item(file(L"a.txt"), {}, {});
+    own_item_data(root_item.get())->kind = 0;
+
+    const struct
+    {
+        const char* name;
+        std::vector<PCUITEMID_CHILD> items;
+        const IID* iid;
+        HRESULT result;
+        strings log;
+    } rows[] = {
+        {"no items", {}, &IID_IContextMenu, E_INVALIDARG, {}},
+        {"a null item", {nullptr}, &IID_IContextMenu, E_INVALIDARG, {}},
+        {"a foreign item", {foreign_child}, &IID_IContextMenu, E_INVALIDARG, {}},
+        {"a record cut short", {truncated.get()}, &IID_IDataObject, E_INVALIDARG, {}},
+        {"an unknown kind", {unknown_kind.get()}, &IID_IContextMenu, E_INVALIDARG, {}},
+        {"the root for a data object", {root_item.get()}, &IID_IDataObject, E_NOINTERFACE, {}},
+        {"a result and an organised folder",
+         {result_a.get(), folders[0].get()},
+         &IID_IContextMenu,
+         E_INVALIDARG,
+         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
+        {"a result and a foreign item",
+         {result_a.get(), foreign_child},
+         &IID_IDataObject,
+         E_INVALIDARG,
+         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
+        {"a result and an unknown kind",
+         {result_a.get(), unknown_kind.get()},
+         &IID_IContextMenu,
+         E_INVALIDARG,
+         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        test_support::log_capture log;
+        EXPECT_EQ(hex(ask(row.items, *row.iid)), hex(row.result));
+        EXPECT_EQ(log.messages(), row.log);
+    }
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(hex(root->GetUIObjectOf(nullptr, 1, nullptr, IID_IContextMenu, nullptr, &out)), hex(E_INVALIDARG));
+    EXPECT_EQ(out, nullptr);
+    PCUITEMID_CHILD items[] = {result_a.get()};
+    EXPECT_EQ(hex(root->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, nullptr)), hex(E_INVALIDARG));
+
+    // The root item's menu is the folder's own.
+    EXPECT_EQ(hex(ask({root_item.get()}, IID_IContextMenu)), hex(S_OK));
+    com_ptr<IUnknown> identity, folder_identity;
+    object->QueryInterface(IID_IUnknown, identity.put_void());
+    root->QueryInterface(IID_IUnknown, folder_identity.put_void());
+    EXPECT_EQ(identity.get(), folder_identity.get());
+}
+
+TEST_F(ui_objects, a_result_gets_the_real_folders_objects_with_its_menu_and_data_object_wrapped)
+{
+    test_support::log_capture log;
+    // IContextMenu is wrapped: "Open File Location" beside the real commands.
+    ASSERT_EQ(hex(ask({result_a.get()}, IID_IContextMenu)), hex(S_OK));
+    EXPECT_TRUE(object.try_query<IObjectWithSite>()) << "our wrapper";
+    auto texts = menu_texts(object.get());
+    EXPECT_TRUE(contains(texts, L"Open File Location"));
+    EXPECT_TRUE(contains(texts, L"&Delete") && contains(texts, L"&Rename"));
+
+    // IContextMenu2 and 3 go to the real folder unwrapped; Wine's hands out IContextMenu only (no log).
+    for (const IID* iid : {&IID_IContextMenu2, &IID_IContextMenu3})
+        EXPECT_EQ(hex(ask({result_a.get()}, *iid)), hex(E_NOINTERFACE));
+
+    ASSERT_EQ(hex(ask({result_a.get()}, IID_IDataObject)), hex(S_OK));
+    com_ptr<IDataObject> data = object.try_query<IDataObject>();
+    FORMATETC drop{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    EXPECT_EQ(hex(data->QueryGetData(&drop)), hex(S_OK));
+    data.reset();
+
+    EXPECT_EQ(hex(ask({result_a.get()}, IID_IExtractImage)), hex(E_NOTIMPL));
+    // Anything else is the real folder's answer: an icon extractor, and no folder for a file (not logged).
+    EXPECT_EQ(hex(ask({result_a.get()}, IID_IExtractIconW)), hex(S_OK));
+    EXPECT_EQ(hex(ask({result_a.get(), folders[0].get()}, IID_IExtractIconW)), hex(S_OK)) << "first item only";
+    EXPECT_EQ(hex(ask({result_a.get()}, IID_IShellFolder)), hex(E_NOINTERFACE));
+    object.reset();
+    EXPECT_EQ(log.messages(), strings{});
+}
+
+TEST_F(ui_objects, a_missing_file_fails_its_parse_unless_the_path_cache_knows_it)
+{
+    path_cache_clear();
+    auto gone = create_empty_result_item();
+    const std::wstring path = file(L"gone.txt");
+    std::copy(path.begin(), path.end(), own_item_data(gone.get())->path);
+    PIDLIST_ABSOLUTE probe = nullptr;
+    const HRESULT parse = SHParseDisplayName(path.c_str(), nullptr, &probe, 0, nullptr);
+    ASSERT_TRUE(FAILED(parse));
+    {
+        test_support::log_capture log;
+        EXPECT_EQ(hex(ask({gone.get()}, IID_IContextMenu)), hex(parse));
+        EXPECT_EQ(log.messages(), strings{"WARNING GetUIObjectOf: filesystem pidl parse failed with HRESULT 0x" + hx(parse)});
+    }
+    // b.txt is cached by its first menu; after it is gone the cache still answers.
+    ASSERT_EQ(hex(ask({result_b.get()}, IID_IContextMenu)), hex(S_OK));
+    ASSERT_TRUE(DeleteFileW(file(L"b.txt").c_str()));
+    EXPECT_EQ(hex(ask({result_b.get()}, IID_IContextMenu)), hex(S_OK));
+    object.reset();
+}
+
+TEST_F(ui_objects, a_multi_selection_resolves_every_item_and_reports_what_wine_cannot_do)
+{
+    // Wine's IShellItemArray::BindToHandler answers E_NOTIMPL; Windows gives the real menu and data object.
+    const struct
+    {
+        const IID* iid;
+        std::string warning;
+    } rows[] = {
+        {&IID_IContextMenu, "WARNING GetUIObjectOf: multi-select IContextMenu BindToHandler failed 0x80004001"},
+        {&IID_IDataObject, "WARNING GetUIObjectOf: multi-select IDataObject from IShellItemArray failed 0x80004001"},
+    };
+    for (const auto& row : rows)
+    {
+        test_support::log_capture log;
+        EXPECT_EQ(hex(ask({result_a.get(), pin.get()}, *row.iid)), hex(E_NOTIMPL));
+        EXPECT_EQ(log.messages(), strings{row.warning});
+    }
+    // A folder without its place in the tree has no desktop folder to make the array with.
+    const auto uninitialised = make_folder(false, nullptr);
+    test_support::log_capture log;
+    const HRESULT hr = ask({result_a.get(), result_b.get()}, IID_IContextMenu, uninitialised.get());
+    if (!uninitialised->desktop_folder())
+    {
+        EXPECT_EQ(hex(hr), hex(E_UNEXPECTED));
+        EXPECT_EQ(log.messages(), strings{"WARNING GetUIObjectOf: multi-select SHCreateShellItemArray failed 0x8000FFFF"});
+    }
+}
+
+TEST_F(ui_objects, organised_folders_and_groups_get_the_extensions_own_objects)
+{
+    const auto* organised = folders[0].get();
+    const struct
+    {
+        const char* name;
+        PCUITEMID_CHILD item;
+        const IID* iid;
+        HRESULT result;
+        strings log = {};
+    } rows[] = {
+        {"folder icon", organised, &IID_IExtractIconW, S_OK},
+        {"folder drop target", organised, &IID_IDropTarget, S_OK},
+        // Wine's SHCreateDataObject answers E_NOTIMPL; Windows makes the shell's data object.
+        {"folder data object", organised, &IID_IDataObject, E_NOTIMPL,
+         {"WARNING GetUIObjectOf: SHCreateDataObject failed 0x80004001"}},
+        {"folder menu (not yet offered)", organised, &IID_IContextMenu, E_NOINTERFACE},
+        {"folder ANSI icon", organised, &IID_IExtractIconA, E_NOINTERFACE},
+        {"folder thumbnail", organised, &IID_IExtractImage, E_NOINTERFACE},
+        {"group icon", group_item.get(), &IID_IExtractIconW, S_OK},
+        {"group drop target", group_item.get(), &IID_IDropTarget, S_OK},
+        {"group data object", group_item.get(), &IID_IDataObject, S_OK},
+        {"group info tip", group_item.get(), &IID_IQueryInfo, E_NOINTERFACE},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        test_support::log_capture log;
+        EXPECT_EQ(hex(ask({row.item}, *row.iid)), hex(row.result));
+        EXPECT_EQ(log.messages(), row.log);
+    }
+    object.reset();
+
+    // Before Initialize a folder has no list for the data object of its items.
+    const auto uninitialised = make_folder(false, nullptr);
+    test_support::log_capture log;
+    EXPECT_EQ(hex(ask({organised}, IID_IDataObject, uninitialised.get())), hex(E_UNEXPECTED));
+    EXPECT_EQ(log.messages(), strings{"WARNING GetUIObjectOf: IDataObject requested before folder pidl was initialized"});
+}
+
+TEST_F(ui_objects, pins_and_groups_get_their_own_commands_in_the_real_menu)
+{
+    ASSERT_EQ(hex(ask({pin.get()}, IID_IContextMenu)), hex(S_OK));
+    auto texts = menu_texts(object.get());
+    EXPECT_TRUE(contains(texts, L"Open File Location") && contains(texts, L"Rename pin") && contains(texts, L"Unpin"));
+    EXPECT_FALSE(contains(texts, L"&Rename") || contains(texts, L"&Delete"));
+
+    ASSERT_EQ(hex(ask({group_item.get()}, IID_IContextMenu)), hex(S_OK));
+    texts = menu_texts(object.get());
+    EXPECT_TRUE(contains(texts, L"Rename group") && contains(texts, L"&Delete"));
+    EXPECT_FALSE(contains(texts, L"Unpin") || contains(texts, L"&Rename"));
+    object.reset();
+
+    // A group whose folder is gone: the parse fails with its warning.
+    auto gone = create_group_item_from_parts(group() + L"-gone", L"Gone");
+    PIDLIST_ABSOLUTE probe = nullptr;
+    const HRESULT parse = SHParseDisplayName((group() + L"-gone").c_str(), nullptr, &probe, 0, nullptr);
+    test_support::log_capture log;
+    EXPECT_EQ(hex(ask({gone.get()}, IID_IContextMenu)), hex(parse));
+    EXPECT_EQ(log.messages(), strings{"WARNING wrap_real_context_menu_for_path: parse failed 0x" + hx(parse) + " for " +
+                                      to_utf8(group()) + "-gone"});
+}
+} // namespace
