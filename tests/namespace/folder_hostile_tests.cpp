@@ -184,7 +184,7 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
             CoTaskMemFree(name.pOleStr);
         return hr;
     };
-    const std::vector<method_row> methods = {
+    std::vector<method_row> methods = {
         {"BindToObject",
          [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
              com_ptr<IShellFolder> bound;
@@ -233,6 +233,27 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
           {id_class::unknown_kind, S_OK}, {id_class::cut_list, S_OK}, {id_class::long_fields, E_FAIL},
           {id_class::long_result, S_OK}, {id_class::deep_list, E_FAIL}}},
     };
+    // GetUIObjectOf examines the first item only; the answers of well-formed items are Wine's: no
+    // SHCreateDataObject (E_NOTIMPL), and no menu for organised folders yet.
+    const auto ui_object = [&](const IID& iid) {
+        return [&iid, child](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+            PCUITEMID_CHILD children[] = {child(id)};
+            com_ptr<IUnknown> object;
+            const HRESULT hr = folder.GetUIObjectOf(nullptr, 1, children, iid, nullptr, object.put_void());
+            EXPECT_EQ(SUCCEEDED(hr), static_cast<bool>(object));
+            return hr;
+        };
+    };
+    const auto ui_answers = [&](HRESULT root_kind, HRESULT organised) {
+        return std::map<id_class, HRESULT>{{id_class::foreign, E_INVALIDARG},      {id_class::truncated, E_INVALIDARG},
+                                           {id_class::root_kind, root_kind},       {id_class::unknown_kind, E_INVALIDARG},
+                                           {id_class::cut_list, organised},        {id_class::long_fields, organised},
+                                           {id_class::long_result, long_parse},    {id_class::deep_list, organised}};
+    };
+    methods.push_back({"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, E_NOINTERFACE)});
+    methods.push_back({"GetUIObjectOf(IDataObject)", ui_object(IID_IDataObject), ui_answers(E_NOINTERFACE, E_NOTIMPL)});
+    methods.push_back({"GetUIObjectOf(IExtractIconW)", ui_object(IID_IExtractIconW), ui_answers(E_NOINTERFACE, S_OK)});
+    methods.push_back({"GetUIObjectOf(IDropTarget)", ui_object(IID_IDropTarget), ui_answers(E_NOINTERFACE, S_OK)});
 
     const auto root = make_root(false);
     for (const auto& id : ids)
