@@ -117,10 +117,13 @@ foreach ($root in $roots) {
     }
 }
 
-# Tell the shell that class registrations changed, so that new windows show the change.
-Add-Type -Namespace Velmora -Name Shell -MemberDefinition @'
+# Tell the shell that class registrations changed, so that new windows show the change. (A second run
+# in the same session finds the type already there.)
+if (-not ('Velmora.Shell' -as [type])) {
+    Add-Type -Namespace Velmora -Name Shell -MemberDefinition @'
 [System.Runtime.InteropServices.DllImport("shell32.dll")]
 public static extern void SHChangeNotify(int eventId, uint flags, System.IntPtr item1, System.IntPtr item2);
 '@
+}
 $SHCNE_ASSOCCHANGED = 0x08000000
 [Velmora.Shell]::SHChangeNotify($SHCNE_ASSOCCHANGED, 0, [IntPtr]::Zero, [IntPtr]::Zero)

@@ -194,6 +194,21 @@ TEST_F(file_system_folder, text_is_an_indented_tree)
     EXPECT_NE(table.out.find(" | item_type\n"), std::string::npos) << table.out;
 }
 
+// A start path that is a file is named, not walked; a hidden one is not listed by its folder's view.
+TEST_F(file_system_folder, a_file_as_start_path)
+{
+    const auto hidden = folder.path() / L"hidden.txt";
+    test_support::write_file(hidden, "x");
+    ASSERT_TRUE(SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const auto run = run_browser(L"--path \"" + hidden.wstring() + L"\" --path \"" +
+                                 (folder.path() / L"sub" / L"inner.txt").wstring() + L"\" --depth 3");
+    ASSERT_EQ(run.exit_code, 0u) << run.out;
+    EXPECT_EQ(run.out.rfind("hidden.txt  (not listed by its parent)  ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("HIDDEN"), std::string::npos);
+    EXPECT_NE(run.out.find("\ninner.txt  (view)  "), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("!"), std::string::npos) << run.out;
+}
+
 TEST(namespace_browser, failures_and_wrong_command_lines)
 {
     const auto missing = run_browser(L"--path C:\\no\\such\\folder --format json");

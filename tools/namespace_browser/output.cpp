@@ -57,9 +57,9 @@ void text_item(const item& node, size_t depth, const std::vector<size_t>& widths
     if (widths.empty())
     {
         line += node.name;
+        // A start path that its parent does not list (an unregistered root, a hidden file) says so.
         const std::wstring listed = where_listed(node);
-        if (!listed.empty())
-            line += L"  (" + listed + L")";
+        line += L"  (" + (listed.empty() ? std::wstring(L"not listed by its parent") : listed) + L")";
         line += L"  " + (FAILED(node.attributes_result) ? L"attributes " + hresult_text(node.attributes_result)
                                                         : attribute_names(node.attributes));
     }

@@ -9,7 +9,8 @@
 namespace namespace_browser
 {
 // One line per item, children indented by two spaces, with its attributes and where it is listed
-// ("pane" for the navigation pane, "view" for the view); chosen columns as an aligned table of each
+// ("pane" for the navigation pane, "view" for the view, "not listed by its parent" for a start path that
+// neither lists, such as an unregistered root or a hidden file); chosen columns as an aligned table of each
 // folder's children; errors on lines that begin with "!".
 std::string text_output(const std::vector<item>& roots, const options& options);
 

@@ -327,8 +327,10 @@ item walk_path(const std::wstring& path, const options& options)
     com_ptr<IShellFolder> folder;
     if (ILIsEmpty(id_list.get()))
     {
+        // The top of the navigation pane's tree and of every view's address.
         node.name = L"Desktop";
         node.attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
+        node.in_navigation_pane = node.in_view = true;
         folder = desktop;
     }
     else
@@ -344,7 +346,8 @@ item walk_path(const std::wstring& path, const options& options)
         column_map columns(parent2.get());
         node = describe(parent.get(), parent2.get(), columns, last, {});
         find_in_parent(parent.get(), node);
-        if (options.depth == 0)
+        // A file has nothing to list; a folder is walked only when levels below it are asked for.
+        if (options.depth == 0 || (SUCCEEDED(node.attributes_result) && !(node.attributes & SFGAO_FOLDER)))
             return node;
         if (const HRESULT hr = desktop->BindToObject(id_list.get(), nullptr, IID_IShellFolder, folder.put_void());
             FAILED(hr) || !folder)
