@@ -352,7 +352,8 @@ else
         capture "$window" navigation-pane
         go_to "$window" "$sortwell\\Ratings\\★★★★"
         # Widen the name column: drag the header's first divider to the right.
-        xdotool mousemove --window "$window" 428 95 mousedown 1 mousemove --window "$window" 640 95 mouseup 1 2>/dev/null || true
+        xdotool mousemove --window "$window" 428 95 mousedown 1 mousemove --window "$window" 640 95 mouseup 1 \
+            mousemove --window "$window" 120 740 2>/dev/null || true
         sleep 0.5
         capture "$window" saved-search-details
         go_to "$window" "$pins\\Work"
