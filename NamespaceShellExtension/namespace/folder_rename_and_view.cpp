@@ -6,6 +6,7 @@
 #include "namespace/folder_columns.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "namespace/shell_folder_view_cb.h"
+#include "quick_pins/quick_pins_drop_target.h"
 #include "quick_pins/quick_pins_store.h"
 #include "search/search_cache.h"
 #include "search/volume_guard.h"
@@ -174,6 +175,26 @@ STDMETHODIMP search_and_action_shell_folder::SetNameOf(HWND, PCUITEMID_CHILD chi
     });
 }
 
+namespace
+{
+// Files dropped into a group's open view are pinned into that group; into the Quick pins root's view
+// only when the root stands for a single group (it then shows that group's pins). Anywhere else there
+// is no single group to pin into, and no drop target.
+HRESULT create_view_drop_target(const search_and_action_shell_folder& folder, REFIID riid, void** out)
+{
+    std::wstring group = folder.group_path();
+    if (group.empty() && folder.is_quick_pins() && folder.names().empty())
+    {
+        const auto groups = get_pin_groups();
+        if (groups.size() == 1)
+            group = groups.front().folder;
+    }
+    if (group.empty())
+        return E_NOINTERFACE;
+    return create_quick_pins_drop_target(group, folder.absolute_id_list().get(), riid, out);
+}
+} // namespace
+
 // The folder's background menu, its drop target, or the shell's default view with our callback.
 STDMETHODIMP search_and_action_shell_folder::CreateViewObject(HWND, REFIID riid, void** out) noexcept
 {
@@ -184,7 +205,7 @@ STDMETHODIMP search_and_action_shell_folder::CreateViewObject(HWND, REFIID riid,
         if (IsEqualIID(riid, IID_IContextMenu))
             return QueryInterface(riid, out);
         if (IsEqualIID(riid, IID_IDropTarget))
-            return E_NOINTERFACE;
+            return create_view_drop_target(*this, riid, out);
         if (!IsEqualIID(riid, IID_IShellView))
             return E_NOINTERFACE;
 
