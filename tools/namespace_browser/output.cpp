@@ -38,7 +38,18 @@ size_t width(const std::wstring& text)
 
 std::wstring padded(const std::wstring& text, size_t to) { return text + std::wstring(to > width(text) ? to - width(text) : 0, L' '); }
 
-std::wstring column_text(const column_value& value) { return value.text ? *value.text : L"(" + hresult_text(value.result) + L")"; }
+// A value as the table shows it. E_INVALIDARG is a folder's answer for a column its item has no value in,
+// which Explorer leaves blank; any other failure shows its name (or its code) in parentheses.
+std::wstring column_text(const column_value& value)
+{
+    if (value.text)
+        return *value.text;
+    if (value.result == E_INVALIDARG)
+        return {};
+    const std::wstring text = hresult_text(value.result);
+    const size_t name = text.find(L' ');
+    return L"(" + (name == std::wstring::npos ? text : text.substr(name + 1)) + L")";
+}
 
 std::wstring where_listed(const item& item)
 {
