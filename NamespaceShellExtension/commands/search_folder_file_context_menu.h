@@ -1,0 +1,36 @@
+#pragma once
+// The context menu of the extension's own virtual folders (organised folders and organised searches):
+// "Open" opens the folder in Explorer, "Create s&hortcut" puts a shortcut to it on the desktop and
+// "Customize Sortwell" opens the suite's Settings app at its tags tab.
+//
+// The shortcut points at the virtual folder by its absolute ID list, not at a file-system path: opening
+// it binds through this DLL to the same folder again.
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <string_view>
+
+class search_and_action_shell_folder;
+
+// A search_folder_file_context_menu for `item` (one of our identifiers, cloned) in `folder` (held for
+// the menu's lifetime; may be null, and then only "Customize Sortwell" works), queried for `riid`.
+// E_INVALIDARG for a null or foreign item, E_OUTOFMEMORY when the menu cannot be made.
+HRESULT create_search_folder_file_context_menu(search_and_action_shell_folder* folder, PCUITEMID_CHILD item,
+                                               REFIID riid, void** out) noexcept;
+
+// Saves a shortcut to `id_list` on the user's desktop, named after `display_name` (cleaned for the file
+// system, numbered " (2)" to " (99)" when the name is taken) and showing the icon at `icon_path` when
+// something exists there. Never overwrites a file: when the plain name and all 98 numbered names are
+// taken it saves nothing and answers HRESULT_FROM_WIN32(ERROR_FILE_EXISTS).
+HRESULT create_desktop_shortcut_to_pidl(PCIDLIST_ABSOLUTE id_list, std::wstring_view display_name,
+                                        std::wstring_view icon_path) noexcept;
+
+namespace shortcut_detail
+{
+// The file name (without ".lnk") that a display name gives: control characters and \ / : * ? " < > |
+// become "-", trailing full stops and blanks go, a reserved device name (CON, NUL, COM1...) gets a "-"
+// appended, and an empty result is "Sortwell item".
+std::wstring clean_file_name(std::wstring_view display_name);
+} // namespace shortcut_detail
