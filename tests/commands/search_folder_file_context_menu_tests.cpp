@@ -5,7 +5,9 @@
 
 #include "commands/search_folder_file_context_menu.h"
 
+#include "commands/settings_app_launcher.h"
 #include "commands_test_support.h"
+#include "settings_app_recorder.h"
 #include "icons/icon_handler.h"
 #include "module/namespace_module.h"
 #include "namespace/search_and_action_item_data.h"
@@ -420,6 +422,42 @@ TEST_F(folder_item_menu, the_shortcut_opens_the_same_virtual_folder)
     unique_cotaskmem_string name;
     EXPECT_EQ(SHGetNameFromIDList(target.get(), SIGDN_NORMALDISPLAY, name.put()), S_OK);
     EXPECT_STREQ(name.get(), L"Ratings");
+}
+
+TEST_F(folder_item_menu, customize_starts_the_settings_app_on_the_tags_tab)
+{
+    settings_app_test::settings_app_recorder recorder;
+    ASSERT_EQ(invoke(menu_for(nullptr, search_item(L"Q1")).get(), 2u), S_OK);
+    const auto records = recorder.wait_for(1);
+    ASSERT_EQ(records.size(), 1u) << "the stand-in never recorded a start";
+    EXPECT_EQ(to_utf8(records[0].arguments), "--open-tab=tagwright");
+    EXPECT_EQ(errors(log), std::vector<std::string>{});
+}
+
+// Runs in a copy of the test executable in a folder without "Velmora.exe".
+TEST(folder_item_menu_child, DISABLED_customize_without_the_app)
+{
+    if (test_support::environment_value(L"VELMORA_TEST_MISSING_APP").empty())
+        GTEST_SKIP() << "run by folder_item_menu.customize_answers_the_launch_error";
+    const auto direct = settings_app_detail::replace_route_choice(
+        []() noexcept { return settings_app_detail::launch_route::direct; });
+    const auto item = search_item(L"Q1");
+    EXPECT_EQ(invoke(menu_for(nullptr, item).get(), 2u), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    settings_app_detail::replace_route_choice(direct);
+}
+
+TEST_F(folder_item_menu, customize_answers_the_launch_error)
+{
+    test_support::scratch_folder folder(L"menu-no-settings-app");
+    const auto copy = folder.path() / L"host.exe";
+    std::filesystem::copy_file(test_support::executable_path(), copy);
+    test_support::child_test_process child("folder_item_menu_child.DISABLED_customize_without_the_app",
+                                           {{L"VELMORA_TEST_MISSING_APP", L"1"}}, copy);
+    ASSERT_EQ(child.wait(), 0u) << "the child's checks failed";
+    // The launcher's own line; the menu adds none.
+    const auto lines = log.messages_from(child.id());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with("ERROR Failed to launch the Settings app ")) << lines[0];
 }
 
 TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
