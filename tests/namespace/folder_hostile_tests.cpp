@@ -109,7 +109,7 @@ std::vector<hostile_id> hostile_ids(std::wstring& long_result_path)
     std::vector<std::uint8_t> file_item = sized_item(40);
     file_item[2] = 0x32;
     ids.push_back({"file-system item", id_class::foreign, terminated(file_item)});
-    for (const std::uint16_t size : {12063, 6000, 3, 2})
+    for (const std::uint16_t size : {12063, 6000, 3, 2, 1})
         ids.push_back({"size field below 12064", id_class::truncated, terminated(sized_item(size))});
     ids.push_back({"size field 12065", id_class::foreign, terminated(sized_item(12065))});
     ids.push_back({"lone terminator", id_class::truncated, {0, 0}});

@@ -128,12 +128,20 @@ protected:
         }
         return paths;
     }
-    static std::string index_json(const std::vector<std::wstring>& paths, int rating = 50)
+    // Index items for the files, with that rating.
+    static std::vector<std::string> rated(const std::vector<std::wstring>& paths, int rating = 50)
     {
-        std::string items;
+        std::vector<std::string> items;
         for (const auto& path : paths)
-            items += (items.empty() ? "" : ", ") + ("{\"path\": " + json_string(path) + ", \"rating\": " + std::to_string(rating) + "}");
-        return "{\"items\": [" + items + "]}";
+            items.push_back("{\"path\": " + json_string(path) + ", \"rating\": " + std::to_string(rating) + "}");
+        return items;
+    }
+    static std::string index_json(const std::vector<std::string>& items)
+    {
+        std::string joined;
+        for (const auto& item : items)
+            joined += (joined.empty() ? "" : ", ") + item;
+        return "{\"items\": [" + joined + "]}";
     }
 
     test_support::scratch_folder scratch_{L"folder-shell"};
@@ -178,10 +186,16 @@ TEST_F(folder_shell, the_shell_parses_both_roots_names_absolute_and_relative)
     EXPECT_TRUE(FAILED(hr));
 }
 
-TEST_F(folder_shell, binding_from_the_desktop_enumerates_folders_results_and_pins)
+TEST_F(folder_shell, binding_from_the_desktop_enumerates_organised_folders_and_a_saved_searchs_files)
 {
     const auto three_stars = files(3, L"three");
-    index_file index(index_json(three_stars));
+    const auto five_stars = files(1, L"five");
+    const auto recycled = (scratch_.path() / L"$Recycle.Bin\\old.jpg").wstring();
+    test_support::write_file(recycled, "x");
+    auto items = rated({three_stars[0], three_stars[1], three_stars[2], recycled, L"C:\\nowhere\\gone.jpg"});
+    items.push_back(rated(five_stars, 99)[0]);
+    index_file index(index_json(items));
+    const auto before = standin_counters();
 
     const auto root = bind_from_desktop(parse(main_root).get());
     ASSERT_TRUE(root);
@@ -189,25 +203,47 @@ TEST_F(folder_shell, binding_from_the_desktop_enumerates_folders_results_and_pin
               (std::vector<std::wstring>{L"Ratings", L"Tags", L"People", L"Recent files"}));
     const auto search = bind_from_desktop(parse(main_root + L"\\Ratings\\★★★").get());
     ASSERT_TRUE(search);
-    EXPECT_EQ(sorted(parsing_names(search.get(), enumerate(search.get()))), three_stars);
+    EXPECT_EQ(sorted(parsing_names(search.get(), enumerate(search.get()))), three_stars)
+        << "the existing three-star files, without the recycled and the vanished one";
+    EXPECT_EQ(sorted(display_names(search.get(), enumerate(search.get()))),
+              (std::vector<std::wstring>{L"three 0.jpg", L"three 1.jpg", L"three 2.jpg"}));
+    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "the second view took the cached rows";
+}
 
-    // The Quick pins root with two groups of a published Menuwright model.
+TEST_F(folder_shell, binding_from_the_desktop_enumerates_quick_pins_groups_nesting_as_folders)
+{
     const auto reports = (scratch_.path() / L"Reports").wstring(), inbox = (scratch_.path() / L"Inbox").wstring();
-    std::filesystem::create_directories(reports);
+    const auto budget = files(1, L"budget")[0];
+    std::filesystem::create_directories(reports + L"\\10. Archive");
     std::filesystem::create_directories(inbox);
-    ASSERT_TRUE(write_shortcut(reports + L"\\1. Budget.lnk", three_stars[0]));
+    ASSERT_TRUE(write_shortcut(reports + L"\\1. Budget.lnk", budget));
     ASSERT_TRUE(write_shortcut(reports + L"\\2. Inbox folder.lnk", inbox));
+    ASSERT_TRUE(write_shortcut(reports + L"\\3. Broken.lnk", (scratch_.path() / L"deleted.txt").wstring()));
+    ASSERT_TRUE(write_shortcut(reports + L"\\10. Archive\\Old budget.lnk", budget));
     quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}, {u"Inbox", quick_pins_test::u16(inbox)}});
+
     const auto pins_root = bind_from_desktop(parse(quick_pins_root).get());
     ASSERT_TRUE(pins_root);
     EXPECT_EQ(display_names(pins_root.get(), enumerate(pins_root.get())), (std::vector<std::wstring>{L"Reports", L"Inbox"}));
     const auto group_list = parse(quick_pins_root + L"\\reports");
+    EXPECT_EQ(normal_name(group_list.get()), L"Reports");
     const auto group = bind_from_desktop(group_list.get());
     ASSERT_TRUE(group);
-    EXPECT_EQ(normal_name(group_list.get()), L"Reports");
-    const auto pins = enumerate(group.get());
-    EXPECT_EQ(display_names(group.get(), pins), (std::vector<std::wstring>{L"Inbox folder", L"Budget"}));
-    EXPECT_EQ(parsing_names(group.get(), pins), (std::vector<std::wstring>{inbox, three_stars[0]}));
+    EXPECT_EQ(display_names(group.get(), enumerate(group.get(), SHCONTF_FOLDERS)),
+              (std::vector<std::wstring>{L"Inbox folder", L"Archive"}))
+        << "pins to folders and sub-folders only; the broken pin never";
+    const auto entries = enumerate(group.get());
+    EXPECT_EQ(display_names(group.get(), entries), (std::vector<std::wstring>{L"Inbox folder", L"Archive", L"Budget"}));
+    EXPECT_EQ(parsing_names(group.get(), entries),
+              (std::vector<std::wstring>{inbox, quick_pins_root + L"\\Reports\\Archive", budget}));
+    const auto archive = bind_from_desktop(parse(quick_pins_root + L"\\Reports\\Archive").get());
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(display_names(archive.get(), enumerate(archive.get())), std::vector<std::wstring>{L"Old budget"});
+
+    // One group: the root shows its pins directly.
+    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}});
+    EXPECT_EQ(display_names(pins_root.get(), enumerate(pins_root.get())),
+              (std::vector<std::wstring>{L"Inbox folder", L"Archive", L"Budget"}));
 }
 
 TEST_F(folder_shell, a_list_held_across_a_configuration_change_fails_to_enumerate_and_nothing_breaks)
@@ -230,7 +266,7 @@ TEST_F(folder_shell, a_list_held_across_a_configuration_change_fails_to_enumerat
 TEST_F(folder_shell, eight_enumerations_of_one_uncached_search_run_it_once_and_each_gets_every_row_once)
 {
     const auto paths = files(40, L"shared");
-    index_file index(index_json(paths));
+    index_file index(index_json(rated(paths)));
     write_namespace(R"({"folders": [{"name": "Photos", "queries": [
         {"name": "Shared", "query": "System.Rating = 50 AND System.ItemPathDisplay LIKE '%shared%'"}]}]})");
     const auto list = parse(main_root + L"\\Photos\\Shared");
@@ -250,11 +286,19 @@ TEST_F(folder_shell, eight_enumerations_of_one_uncached_search_run_it_once_and_e
                 SHGetDesktopFolder(desktop_folder.put());
                 desktop_folder->BindToObject(list.get(), nullptr, IID_IShellFolder, folder.put_void());
                 start.arrive_and_wait();
-                if (folder)
+                // No assertions here: the test executable's GoogleTest is built without thread support.
+                com_ptr<IEnumIDList> enumerator;
+                results[t] = folder ? folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, enumerator.put())
+                                    : E_NOINTERFACE;
+                PITEMID_CHILD item = nullptr;
+                while (enumerator && enumerator->Next(1, &item, nullptr) == S_OK)
                 {
-                    const auto items = enumerate(folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &results[t]);
-                    for (const auto& item : items)
-                        seen[t].push_back(display_name(folder.get(), item.get(), SHGDN_FORPARSING));
+                    STRRET name{};
+                    unique_cotaskmem_string text;
+                    if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_FORPARSING, &name)) &&
+                        SUCCEEDED(StrRetToStrW(&name, item, text.put())))
+                        seen[t].push_back(text.get());
+                    ILFree(item);
                 }
             }
             CoUninitialize();

@@ -1,11 +1,9 @@
-// The trees below both roots, called directly: a saved search's results from the stand-in search
-// service through the cache and its threads, the Quick pins groups and pins of a Menuwright model,
-// binding to virtual and real children, and parsing display names back into ID lists.
+// The trees below both roots, called directly: a Quick pins group whose folder vanishes while it is
+// listed, binding to virtual and real children, and parsing display names back into ID lists.
 
 #include "folder_test_support.h"
 
 #include "quick_pins/store_fixture.h"
-#include "standin_client.h"
 
 #include <atomic>
 #include <thread>
@@ -13,9 +11,6 @@
 namespace
 {
 using namespace folder_test;
-using search_service_test::index_file;
-using search_service_test::json_string;
-using search_service_test::standin_counters;
 
 const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
 const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
@@ -75,84 +70,6 @@ protected:
 
     test_support::scratch_folder scratch_{L"folder-tree"};
 };
-
-TEST_F(folder_tree, a_saved_search_lists_the_existing_files_the_index_finds_and_a_second_view_reuses_them)
-{
-    const auto rated = file(L"rated.jpg"), also = file(L"also rated.jpg"), five = file(L"five.jpg");
-    const auto recycled = file(L"$Recycle.Bin\\old.jpg");
-    index_file index("{\"items\": [{\"path\": " + json_string(rated) + ", \"rating\": 50, \"rank\": 9}, " +
-                     "{\"path\": " + json_string(five) + ", \"rating\": 99, \"rank\": 8}, " +
-                     "{\"path\": " + json_string(recycled) + ", \"rating\": 50, \"rank\": 7}, " +
-                     "{\"path\": \"C:\\\\nowhere\\\\gone.jpg\", \"rating\": 50, \"rank\": 6}, " +
-                     "{\"path\": " + json_string(also) + ", \"rating\": 50, \"rank\": 5}]}");
-    write_namespace(R"({"folders": [{"name": "Photos", "queries": [
-        {"name": "Three stars", "query": "System.Rating = 50"}, {"name": "Switched off", "query": "x", "enabled": false}]}]})");
-    com_ptr<ISearchManager> keep_loaded;
-    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded.put_void()), S_OK);
-    const auto before = standin_counters();
-
-    const auto root = make_root(false);
-    const auto photos = bind(root.get(), L"Photos");
-    ASSERT_TRUE(photos);
-    const auto search = bind(photos.get(), L"Three stars");
-    ASSERT_TRUE(search);
-    const auto results = enumerate(search.get());
-    EXPECT_EQ(parsing_names(search.get(), results), (std::vector<std::wstring>{rated, also}))
-        << "index order, without the recycled and the vanished file";
-    EXPECT_EQ(display_names(search.get(), results), (std::vector<std::wstring>{L"rated.jpg", L"also rated.jpg"}));
-    EXPECT_EQ(display_names(search.get(), enumerate(search.get())), (std::vector<std::wstring>{L"rated.jpg", L"also rated.jpg"}));
-    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "the second view took the cached rows";
-
-    // Only its exact name leads to a search.
-    const auto item = create_search_item({.name = L"Photos"}, {.name = L"three stars"}, {}, {});
-    com_ptr<IShellFolder> wrong_case;
-    ASSERT_EQ(photos->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(item.get()), nullptr, IID_IShellFolder,
-                                   wrong_case.put_void()),
-              S_OK);
-    HRESULT hr = S_OK;
-    EXPECT_TRUE(enumerate(wrong_case.get(), SHCONTF_FOLDERS, &hr).empty());
-    EXPECT_EQ(hex(hr), hex(E_FAIL));
-}
-
-TEST_F(folder_tree, quick_pins_list_the_model_groups_then_their_pins_with_groups_nesting_as_folders)
-{
-    const auto reports = folder(L"Reports"), inbox = folder(L"Inbox");
-    const auto budget = file(L"targets\\budget.xlsx"), documents = folder(L"targets\\Documents");
-    pin(reports + L"\\1. Budget.xlsx.lnk", budget);
-    pin(reports + L"\\2. Docs.lnk", documents);
-    pin(reports + L"\\3. Broken.lnk", (scratch_.path() / L"targets\\deleted.txt").wstring());
-    folder(L"Reports\\10. Archive");
-    pin(reports + L"\\10. Archive\\Old budget.lnk", budget);
-    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}, {u"Inbox", quick_pins_test::u16(inbox)}});
-
-    const auto root = make_root(true);
-    const auto groups = enumerate(root.get());
-    EXPECT_EQ(display_names(root.get(), groups), (std::vector<std::wstring>{L"Reports", L"Inbox"}));
-    ASSERT_EQ(groups.size(), 2u);
-    EXPECT_EQ(own_item_data(groups[1].get())->kind, static_cast<std::uint8_t>(item_kind::quick_pins_group));
-    EXPECT_EQ(own_item_data(groups[1].get())->order, 1);
-
-    const auto group = bind(root.get(), L"Reports");
-    ASSERT_TRUE(group);
-    EXPECT_EQ(display_names(group.get(), enumerate(group.get(), SHCONTF_FOLDERS)),
-              (std::vector<std::wstring>{L"Docs", L"Archive"}))
-        << "pins to folders and sub-folders only";
-    const auto entries = enumerate(group.get());
-    EXPECT_EQ(display_names(group.get(), entries), (std::vector<std::wstring>{L"Docs", L"Archive", L"Budget.xlsx"}));
-    EXPECT_EQ(parsing_names(group.get(), entries),
-              (std::vector<std::wstring>{documents, quick_pins_root + L"\\Reports\\Archive", budget}));
-
-    const auto archive = bind(group.get(), L"Archive");
-    ASSERT_TRUE(archive);
-    const auto* archive_folder = our_folder(archive.get());
-    EXPECT_EQ(archive_folder->names(), (std::vector<std::wstring>{L"Reports", L"Archive"}));
-    EXPECT_EQ(archive_folder->group_path(), reports + L"\\10. Archive");
-    EXPECT_EQ(display_names(archive.get(), enumerate(archive.get())), std::vector<std::wstring>{L"Old budget"});
-
-    // One group: the root shows its pins directly.
-    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}});
-    EXPECT_EQ(display_names(root.get(), enumerate(root.get())), (std::vector<std::wstring>{L"Docs", L"Archive", L"Budget.xlsx"}));
-}
 
 TEST_F(folder_tree, a_group_folder_that_vanishes_while_listed_gives_a_short_listing)
 {
