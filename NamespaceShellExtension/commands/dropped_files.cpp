@@ -1,6 +1,10 @@
 #include "commands/dropped_files.h"
 
+#include "diagnostics/log.h"
+
 #include <shellapi.h>
+
+#include <string_view>
 
 namespace
 {
@@ -74,8 +78,16 @@ dropped_files read_dropped_files(IDataObject* data)
         wchar_t name[name_buffer_size] = {};
         const UINT length = DragQueryFileW(drop, index, name, name_buffer_size);
         // Wine counts one empty name in a list that holds none.
-        if (length > 0)
-            files.paths.emplace_back(name, length < name_buffer_size ? length : name_buffer_size - 1);
+        if (length == 0)
+            continue;
+        // A longer name would arrive cut short and name another file, or none: rather leave it out.
+        if (const UINT needed = DragQueryFileW(drop, index, nullptr, 0); needed >= name_buffer_size)
+        {
+            log_message(log_level::warning, L"Drop: left out a dropped path of {} characters (at most {} fit): {}",
+                        needed, name_buffer_size - 1, std::wstring_view(name, name_buffer_size - 1));
+            continue;
+        }
+        files.paths.emplace_back(name, length);
     }
     files.result = dropped_files::outcome::read;
     return files;

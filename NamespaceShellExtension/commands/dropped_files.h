@@ -19,8 +19,9 @@ struct dropped_files
         read,
     };
     outcome result = outcome::no_file_list;
-    // In the order of the drop, each as DragQueryFileW gives it into 520 characters; empty names are
-    // left out (they name no file).
+    // In the order of the drop, each as DragQueryFileW gives it into 520 characters. Empty names are
+    // left out (they name no file), and so are names that do not fit (a cut name would name another
+    // file), with a warning in the log.
     std::vector<std::wstring> paths;
 };
 

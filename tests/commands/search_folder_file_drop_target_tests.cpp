@@ -130,7 +130,7 @@ TEST_F(search_drop_test, star_names_rate_and_other_names_toggle_the_search_own_t
         {"a tag search configured with another action", organised_search(L"Holiday", L"set_rating", L"tag:\"Holiday\";Family"),
          data, with_paths({"toggle_tags", "tag:\"Holiday\";Family"})},
         {"a file list without files", organised_search(L"Holiday", L"toggle_tags", L"Holiday"),
-         fixed_data_object::empty_file_list(), {"toggle_tags", "Holiday"}},
+         fixed_data_object::file_list({}), {"toggle_tags", "Holiday"}},
     };
     for (const auto& [name, item, offered, summary] : rows)
     {

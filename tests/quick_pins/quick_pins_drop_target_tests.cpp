@@ -100,7 +100,7 @@ TEST_F(quick_pins_drop, always_offers_a_link_whatever_is_dragged_and_whatever_ke
         }
         // Text from a browser, or a file list without files: nothing happens, quietly.
         EXPECT_EQ(hresult_bits(drop(target.get(), text.get(), keys)), hresult_bits(S_OK));
-        EXPECT_EQ(hresult_bits(drop(target.get(), fixed_data_object::empty_file_list().get(), keys)), hresult_bits(S_OK));
+        EXPECT_EQ(hresult_bits(drop(target.get(), fixed_data_object::file_list({}).get(), keys)), hresult_bits(S_OK));
     }
     EXPECT_FALSE(std::filesystem::exists(group()));
     EXPECT_EQ(hresult_bits(target->DragEnter(file_data.get(), 0, {}, nullptr)), hresult_bits(E_POINTER));
@@ -194,6 +194,19 @@ TEST_F(quick_pins_drop, refuses_what_it_cannot_pin_and_says_how_many_names_it_go
                 << logged[i];
     }
     EXPECT_FALSE(std::filesystem::exists(group())) << "nothing is pinned from a drop of 201";
+}
+
+TEST_F(quick_pins_drop, a_path_too_long_for_the_drop_is_left_out_with_a_warning)
+{
+    const auto kept = files({L"kept.txt"}).front().wstring();
+    const std::wstring long_path = scratch(L"files\\") + std::wstring(600, L'x') + L".txt";
+    test_support::log_capture log;
+    EXPECT_EQ(hresult_bits(drop(drop_target(group(), nullptr).get(), fixed_data_object::file_list({long_path, kept}).get())),
+              hresult_bits(S_OK));
+    EXPECT_EQ(folder_contents(group()), wstrings{L"kept.txt.lnk"});
+    EXPECT_EQ(log.messages(), (strings{"WARNING Drop: left out a dropped path of " + std::to_string(long_path.size()) +
+                                           " characters (at most 519 fit): " + to_utf8(long_path.substr(0, 519)),
+                                       to_utf8(info_pinned(1))}));
 }
 
 // The child: drops the files listed in a file onto the group once the parent says go.

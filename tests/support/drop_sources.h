@@ -50,11 +50,17 @@ public:
     {
         return make(CF_UNICODETEXT, std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2));
     }
-    // CF_HDROP listing no file: the DROPFILES header and the list's closing NUL.
-    static com_ptr<IDataObject> empty_file_list()
+    // CF_HDROP listing `paths`: the DROPFILES header, each path with its NUL, and the list's closing NUL
+    // (and one more, so that a reader that looks past an empty list still stays inside).
+    static com_ptr<IDataObject> file_list(const std::vector<std::wstring>& paths)
     {
         const DROPFILES header{sizeof(DROPFILES), {0, 0}, FALSE, TRUE};
-        return make(CF_HDROP, std::string(reinterpret_cast<const char*>(&header), sizeof(header)) + std::string(4, '\0'));
+        std::wstring list;
+        for (const auto& path : paths)
+            list += path + L'\0';
+        list += std::wstring(2, L'\0');
+        return make(CF_HDROP, std::string(reinterpret_cast<const char*>(&header), sizeof(header)) +
+                                  std::string(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(wchar_t)));
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
