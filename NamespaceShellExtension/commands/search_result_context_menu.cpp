@@ -141,6 +141,26 @@ HBITMAP make_folder_bitmap() noexcept
     return bitmap;
 }
 
+// The command offsets (relative to `base`) of the items of `menu` and its submenus whose ids lie in
+// [base, base + count), each once, in menu order.
+void collect_command_offsets(HMENU menu, UINT base, UINT count, std::vector<UINT>& offsets, int depth = 0)
+{
+    const int items = GetMenuItemCount(menu);
+    for (int i = 0; i < items; ++i)
+    {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_FTYPE;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info) || (info.fType & MFT_SEPARATOR))
+            continue;
+        if (info.hSubMenu && depth < 8)
+            collect_command_offsets(info.hSubMenu, base, count, offsets, depth + 1);
+        else if (info.wID >= base && info.wID - base < count &&
+                 std::find(offsets.begin(), offsets.end(), info.wID - base) == offsets.end())
+            offsets.push_back(info.wID - base);
+    }
+}
+
 struct watch_state
 {
     module_lock lock;
@@ -228,9 +248,6 @@ search_result_context_menu::~search_result_context_menu()
 HRESULT search_result_context_menu::hold_real_menu(IContextMenu* real) noexcept
 {
     real_ = com_ptr<IContextMenu>(real);
-    real_2_ = real_.try_query<IContextMenu2>();
-    real_3_ = real_.try_query<IContextMenu3>();
-    real_unknown_ = real_.try_query<IUnknown>();
     return S_OK;
 }
 
@@ -344,7 +361,10 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
 
         command_offsets found;
         UINT open_position = no_command;
-        for (UINT n = 0; n < count; ++n)
+        // Only the commands the real menu shows (Wine's reports 259 commands for 11 items), submenus too.
+        std::vector<UINT> shown;
+        collect_command_offsets(menu, first + delegate_offset, count, shown);
+        for (const UINT n : shown)
         {
             char verb[verb_buffer_size] = {};
             if (FAILED(real_->GetCommandString(n, GCS_VERBA, nullptr, verb, verb_buffer_size)))
@@ -352,8 +372,11 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
             verb[verb_buffer_size - 1] = '\0';
             if (lstrcmpiA(verb, "open") == 0)
             {
-                found.open = n + delegate_offset;
-                open_position = n;
+                if (found.open == no_command)
+                {
+                    found.open = n + delegate_offset;
+                    open_position = n;
+                }
             }
             else if (lstrcmpiA(verb, "delete") == 0)
                 found.remove = n + delegate_offset;
@@ -687,15 +710,19 @@ STDMETHODIMP search_result_context_menu::GetCommandString(UINT_PTR command, UINT
     });
 }
 
+// The real menu's IContextMenu2 and 3 are asked for when a message comes, not when the menu is made:
+// most menus are made for a key press or a double click and never drawn.
 STDMETHODIMP search_result_context_menu::HandleMenuMsg(UINT message, WPARAM wparam, LPARAM lparam) noexcept
 {
-    return real_2_ ? real_2_->HandleMenuMsg(message, wparam, lparam) : E_NOTIMPL;
+    const auto real = real_.try_query<IContextMenu2>();
+    return real ? real->HandleMenuMsg(message, wparam, lparam) : E_NOTIMPL;
 }
 
 STDMETHODIMP search_result_context_menu::HandleMenuMsg2(UINT message, WPARAM wparam, LPARAM lparam,
                                                         LRESULT* result) noexcept
 {
-    return real_3_ ? real_3_->HandleMenuMsg2(message, wparam, lparam, result) : E_NOTIMPL;
+    const auto real = real_.try_query<IContextMenu3>();
+    return real ? real->HandleMenuMsg2(message, wparam, lparam, result) : E_NOTIMPL;
 }
 
 STDMETHODIMP search_result_context_menu::SetSite(IUnknown* site) noexcept

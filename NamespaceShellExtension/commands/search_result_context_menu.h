@@ -84,9 +84,6 @@ private:
     mutable critical_section lock_;
     // Set by the initialisers before the menu reaches the shell; read-only afterwards.
     com_ptr<IContextMenu> real_;
-    com_ptr<IContextMenu2> real_2_;
-    com_ptr<IContextMenu3> real_3_;
-    com_ptr<IUnknown> real_unknown_;
     unique_absolute_id_list item_;
     unique_absolute_id_list working_;
     unique_absolute_id_list folder_;
