@@ -5,6 +5,7 @@
 
 #include "namespace/search_and_action_shell_folder.h"
 
+#include "commands/search_folder_file_context_menu.h"
 #include "commands/search_folder_file_drop_target.h"
 #include "commands/search_result_context_menu.h"
 #include "icons/icon_handler.h"
@@ -188,8 +189,8 @@ HRESULT search_and_action_shell_folder::own_ui_object(UINT count, PCUITEMID_CHIL
         return E_NOINTERFACE;
     if (IsEqualIID(riid, IID_IDropTarget))
         return create_search_folder_file_drop_target(child, riid, out);
-    // IContextMenu: the folder-item menu is handed out here once it exists; until then the shell shows
-    // no menu for organised folders and searches.
+    if (IsEqualIID(riid, IID_IContextMenu))
+        return create_search_folder_file_context_menu(this, child, riid, out);
     if (IsEqualIID(riid, IID_IDataObject))
     {
         const auto folder = absolute_id_list();

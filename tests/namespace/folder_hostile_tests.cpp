@@ -233,8 +233,8 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
           {id_class::unknown_kind, S_OK}, {id_class::cut_list, S_OK}, {id_class::long_fields, E_FAIL},
           {id_class::long_result, S_OK}, {id_class::deep_list, E_FAIL}}},
     };
-    // GetUIObjectOf examines the first item only; the answers of well-formed items are Wine's: no
-    // SHCreateDataObject (E_NOTIMPL), and no menu for organised folders yet.
+    // GetUIObjectOf examines the first item only; a well-formed organised folder gets its own objects,
+    // and Wine has no SHCreateDataObject (E_NOTIMPL).
     const auto ui_object = [&](const IID& iid) {
         return [&iid, child](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
             PCUITEMID_CHILD children[] = {child(id)};
@@ -250,7 +250,7 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
                                            {id_class::cut_list, organised},        {id_class::long_fields, organised},
                                            {id_class::long_result, long_parse},    {id_class::deep_list, organised}};
     };
-    methods.push_back({"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, E_NOINTERFACE)});
+    methods.push_back({"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, S_OK)});
     methods.push_back({"GetUIObjectOf(IDataObject)", ui_object(IID_IDataObject), ui_answers(E_NOINTERFACE, E_NOTIMPL)});
     methods.push_back({"GetUIObjectOf(IExtractIconW)", ui_object(IID_IExtractIconW), ui_answers(E_NOINTERFACE, S_OK)});
     methods.push_back({"GetUIObjectOf(IDropTarget)", ui_object(IID_IDropTarget), ui_answers(E_NOINTERFACE, S_OK)});

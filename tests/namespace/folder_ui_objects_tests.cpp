@@ -251,7 +251,7 @@ TEST_F(ui_objects, organised_folders_and_groups_get_the_extensions_own_objects)
         // Wine's SHCreateDataObject answers E_NOTIMPL; Windows makes the shell's data object.
         {"folder data object", organised, &IID_IDataObject, E_NOTIMPL,
          {"WARNING GetUIObjectOf: SHCreateDataObject failed 0x80004001"}},
-        {"folder menu (not yet offered)", organised, &IID_IContextMenu, E_NOINTERFACE},
+        {"folder menu", organised, &IID_IContextMenu, S_OK},
         {"folder ANSI icon", organised, &IID_IExtractIconA, E_NOINTERFACE},
         {"folder thumbnail", organised, &IID_IExtractImage, E_NOINTERFACE},
         {"group icon", group_item.get(), &IID_IExtractIconW, S_OK},
