@@ -298,3 +298,65 @@ TEST_F(ui_objects, pins_and_groups_get_their_own_commands_in_the_real_menu)
                                       to_utf8(group()) + "-gone"});
 }
 } // namespace
+
+namespace
+{
+// The built DLL loaded as COM loads it: a menu's watcher thread keeps it loaded and DllCanUnloadNow at
+// S_FALSE after the menu is gone, and lets go when it ends.
+TEST_F(ui_objects, the_dll_unloads_only_after_menus_data_objects_and_watchers_are_gone)
+{
+    HMODULE dll = LoadLibraryW((test_support::executable_folder() / L"Sortwell.NamespaceShellExtension.dll").c_str());
+    ASSERT_TRUE(dll);
+    using get_class_object_fn = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    using can_unload_fn = HRESULT(__stdcall*)();
+    const auto get_class_object =
+        reinterpret_cast<get_class_object_fn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    const auto can_unload = reinterpret_cast<can_unload_fn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    ASSERT_TRUE(get_class_object && can_unload);
+    {
+        com_ptr<IClassFactory> factory;
+        ASSERT_EQ(hex(get_class_object(CLSID_search_and_action_shell_folder, IID_IClassFactory, factory.put_void())),
+                  hex(S_OK));
+        com_ptr<IShellFolder> folder;
+        ASSERT_EQ(hex(factory->CreateInstance(nullptr, IID_IShellFolder, folder.put_void())), hex(S_OK));
+        factory.reset();
+        ASSERT_EQ(folder.try_query<IPersistFolder>()->Initialize(root_list.get()), S_OK);
+
+        PCUITEMID_CHILD items[] = {result_a.get()};
+        com_ptr<IDataObject> data;
+        ASSERT_EQ(hex(folder->GetUIObjectOf(nullptr, 1, items, IID_IDataObject, nullptr, data.put_void())), hex(S_OK));
+        com_ptr<IContextMenu> menu;
+        ASSERT_EQ(hex(folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, menu.put_void())), hex(S_OK));
+        folder.reset();
+        EXPECT_EQ(hex(can_unload()), hex(S_FALSE)) << "a menu and a data object are alive";
+        data.reset();
+
+        // "Copy" of the real menu: it succeeds and leaves a.txt where it is, so the watcher runs.
+        HMENU popup = CreatePopupMenu();
+        ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL)));
+        UINT copy = 0;
+        for (int i = 0; i < GetMenuItemCount(popup); ++i)
+        {
+            wchar_t text[64] = {};
+            GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
+            if (std::wstring(text) == L"&Copy")
+                copy = GetMenuItemID(popup, i) - 1;
+        }
+        DestroyMenu(popup);
+        ASSERT_GE(copy, 100u);
+        CMINVOKECOMMANDINFO invoke{};
+        invoke.cbSize = sizeof(invoke);
+        invoke.lpVerb = MAKEINTRESOURCEA(copy);
+        ASSERT_EQ(hex(menu->InvokeCommand(&invoke)), hex(S_OK));
+    }
+    EXPECT_EQ(hex(can_unload()), hex(S_FALSE)) << "the watcher thread runs for up to four seconds";
+    HRESULT unload = S_FALSE;
+    for (int i = 0; i < 60 && unload != S_OK; ++i, Sleep(100))
+        unload = can_unload();
+    EXPECT_EQ(hex(unload), hex(S_OK));
+    EXPECT_TRUE(std::filesystem::exists(file(L"a.txt")));
+    // The watcher took its own reference to the DLL and gave it back: this is the last one.
+    EXPECT_TRUE(FreeLibrary(dll));
+    EXPECT_EQ(GetModuleHandleW(L"Sortwell.NamespaceShellExtension.dll"), nullptr);
+}
+} // namespace
