@@ -5,6 +5,9 @@
 #include "folder_test_support.h"
 
 #include "namespace/path_cache.h"
+#include "support/shell_observers.h"
+
+#include <chrono>
 
 #include <algorithm>
 
@@ -358,5 +361,44 @@ TEST_F(ui_objects, the_dll_unloads_only_after_menus_data_objects_and_watchers_ar
     // The watcher took its own reference to the DLL and gave it back: this is the last one.
     EXPECT_TRUE(FreeLibrary(dll));
     EXPECT_EQ(GetModuleHandleW(L"Sortwell.NamespaceShellExtension.dll"), nullptr);
+}
+} // namespace
+
+namespace
+{
+// A result's data object let go after its file left: a move elsewhere refreshes the view once; a rename
+// through the folder's SetNameOf refreshes it itself, and letting go adds nothing.
+TEST_F(ui_objects, a_data_object_refreshes_for_a_file_moved_away_but_not_for_one_renamed_by_the_folder)
+{
+    const struct
+    {
+        const char* name;
+        bool through_the_folder;
+        // Different files: the moved-path set remembers the old name of every rename.
+        const wchar_t* file;
+    } rows[] = {{"renamed through the folder", true, L"a.txt"}, {"moved away", false, L"b.txt"}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const auto item = create_result_item(file(row.file), {}, {});
+        ASSERT_EQ(hex(ask({item.get()}, IID_IDataObject)), hex(S_OK));
+        test_support::change_recorder changes(root_list.get());
+        ASSERT_TRUE(changes.registered());
+        if (row.through_the_folder)
+        {
+            PITEMID_CHILD renamed = nullptr;
+            ASSERT_EQ(hex(root->SetNameOf(nullptr, item.get(), L"renamed.txt", SHGDN_NORMAL, &renamed)), hex(S_OK));
+            CoTaskMemFree(renamed);
+        }
+        else
+            ASSERT_TRUE(MoveFileW(file(row.file).c_str(), file(L"renamed.txt").c_str()));
+        changes.pump(std::chrono::milliseconds(200));
+        const int before_release = changes.count(SHCNE_UPDATEDIR, root_list.get());
+        EXPECT_EQ(before_release, row.through_the_folder ? 1 : 0) << "SetNameOf's own refresh";
+        object.reset();
+        changes.pump(std::chrono::milliseconds(300));
+        EXPECT_EQ(changes.count(SHCNE_UPDATEDIR, root_list.get()) - before_release, row.through_the_folder ? 0 : 1);
+        DeleteFileW(file(L"renamed.txt").c_str());
+    }
 }
 } // namespace
