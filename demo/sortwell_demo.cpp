@@ -12,8 +12,8 @@
 //
 // Parsing names are the ones Explorer's address bar takes, e.g. "::{249AE234-...}\Ratings\★★★★".
 // Exit code 0 on success, 1 when the shell answered a failure, 2 for a usage error, 3 when the
-// namespace does not offer the object yet (E_NOINTERFACE / E_NOTIMPL): the demo reports those steps as
-// "not available yet".
+// namespace does not offer the object (E_NOINTERFACE, E_NOTIMPL, no such class): the demo lists those
+// steps as not available.
 
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
 #include "module/raii.h"
