@@ -25,6 +25,8 @@
 #include <shobjidl.h>
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <cwctype>
 #include <filesystem>
 #include <fstream>
@@ -104,8 +106,9 @@ HRESULT parse(const std::wstring& parsing_name, shell_item& item)
     return hr;
 }
 
-// What Explorer's view lists: folders and files, hidden ones left out.
-int list(const std::wstring& parsing_name)
+// What Explorer's view lists: folders and files, hidden ones left out. One name a line, or with
+// `summary` the count and the first three.
+int list(const std::wstring& parsing_name, bool summary = false)
 {
     unique_absolute_id_list absolute;
     HRESULT hr = SHParseDisplayName(parsing_name.c_str(), nullptr, absolute.put(), 0, nullptr);
@@ -121,13 +124,23 @@ int list(const std::wstring& parsing_name)
         return fail(L"EnumObjects", hr);
     if (hr == S_FALSE || !items)
         return 0;
+    std::vector<std::wstring> names;
     for (;;)
     {
         unique_child_id child;
         ULONG fetched = 0;
         if (items->Next(1, child.put(), &fetched) != S_OK || fetched != 1)
             break;
-        print(display_name(folder.get(), child.get(), SHGDN_INFOLDER));
+        names.push_back(display_name(folder.get(), child.get(), SHGDN_INFOLDER));
+        if (!summary)
+            print(names.back());
+    }
+    if (summary)
+    {
+        std::wstring first;
+        for (std::size_t i = 0; i < names.size() && i < 3; ++i)
+            first += (i ? L", " : L"") + names[i];
+        print(std::to_wstring(names.size()) + L" items" + (names.empty() ? L"" : L": " + first + L"..."));
     }
     return 0;
 }
@@ -286,6 +299,24 @@ int menu(const std::wstring& parsing_name, const std::wstring& command_text)
     return FAILED(hr) ? exit_failed : 0;
 }
 
+// The target ID list a shortcut file holds: after the 76-byte header, whose flags (offset 20) say whether
+// a list follows, the list's size (16 bits) and the list.
+unique_absolute_id_list id_list_in_shortcut_file(const std::wstring& shortcut_file)
+{
+    std::ifstream in(std::filesystem::path(shortcut_file), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unique_absolute_id_list list;
+    if (bytes.size() < 78 || bytes[0] != 0x4C || !(static_cast<unsigned char>(bytes[20]) & 1))
+        return list;
+    const std::size_t size = static_cast<unsigned char>(bytes[76]) | static_cast<unsigned char>(bytes[77]) << 8;
+    if (size < 2 || 78 + size > bytes.size())
+        return list;
+    list.reset(static_cast<ITEMIDLIST_ABSOLUTE*>(CoTaskMemAlloc(size)));
+    if (list)
+        std::memcpy(list.get(), bytes.data() + 78, size);
+    return list;
+}
+
 int open_shortcut(const std::wstring& shortcut_file)
 {
     com_ptr<IShellLinkW> link;
@@ -296,8 +327,16 @@ int open_shortcut(const std::wstring& shortcut_file)
     if (!file || FAILED(hr = file->Load(shortcut_file.c_str(), STGM_READ)))
         return fail(L"loading " + shortcut_file, file ? hr : E_NOINTERFACE);
     unique_absolute_id_list target;
-    if (FAILED(hr = link->GetIDList(target.put())) || !target)
-        return fail(L"the shortcut's target", FAILED(hr) ? hr : E_FAIL);
+    hr = link->GetIDList(target.put());
+    if (FAILED(hr) || !target)
+    {
+        // Wine's shell link drops a loaded ID list that holds item types it does not know (ours among
+        // them); Windows hands it back as saved. The list is then taken from the file itself.
+        target = id_list_in_shortcut_file(shortcut_file);
+        if (!target)
+            return fail(L"the shortcut's target", FAILED(hr) ? hr : E_FAIL);
+        print(L"(the shell link answered " + hex(hr) + L" for its ID list; read from the file, as Windows would hand it back)");
+    }
     // What the shell shows in the address bar for the target, then the folder opened there.
     unique_cotaskmem_string name;
     SHGetNameFromIDList(target.get(), SIGDN_DESKTOPABSOLUTEEDITING, name.put());
@@ -305,7 +344,7 @@ int open_shortcut(const std::wstring& shortcut_file)
     unique_cotaskmem_string parsing;
     SHGetNameFromIDList(target.get(), SIGDN_DESKTOPABSOLUTEPARSING, parsing.put());
     print(L"parsing name: " + std::wstring(parsing ? parsing.get() : L"?"));
-    return parsing ? list(parsing.get()) : exit_failed;
+    return parsing ? list(parsing.get(), true) : exit_failed;
 }
 
 int write_pin(const std::wstring& shortcut_file, const std::wstring& target)

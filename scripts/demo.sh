@@ -63,7 +63,8 @@ bin=$build/bin
 has() { [ -f "$bin/$1" ]; }
 
 # --- the demo prefix on a virtual display ---------------------------------------------------------
-export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder off: Wine would otherwise copy every new shortcut into the desktop's menus.
+export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 # Wine's Recycle Bin is the XDG trash: unpinned shortcuts go to the demo's own.
 export XDG_DATA_HOME=$demo/xdg
