@@ -360,7 +360,7 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
         const UINT count = HRESULT_CODE(hr);
 
         command_offsets found;
-        UINT open_position = no_command;
+        UINT open_command = no_command;
         // Only the commands the real menu shows (Wine's reports 259 commands for 11 items), submenus too.
         std::vector<UINT> shown;
         collect_command_offsets(menu, first + delegate_offset, count, shown);
@@ -375,7 +375,7 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
                 if (found.open == no_command)
                 {
                     found.open = n + delegate_offset;
-                    open_position = n;
+                    open_command = n;
                 }
             }
             else if (lstrcmpiA(verb, "delete") == 0)
@@ -392,11 +392,11 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
             const UINT start = std::min(index, static_cast<UINT>(std::max(before, 0)));
             const UINT end = start + static_cast<UINT>(std::max(GetMenuItemCount(menu) - before, 0));
             UINT position = start;
-            if (open_position != no_command)
+            if (open_command != no_command)
             {
                 UINT open_item = end;
                 for (UINT p = start; p < end && open_item == end; ++p)
-                    if (GetMenuItemID(menu, static_cast<int>(p)) == first + delegate_offset + open_position)
+                    if (GetMenuItemID(menu, static_cast<int>(p)) == first + delegate_offset + open_command)
                         open_item = p;
                 position = end;
                 for (UINT p = open_item + 1; p < end; ++p)
