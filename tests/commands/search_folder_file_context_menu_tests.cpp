@@ -13,6 +13,7 @@
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
@@ -163,19 +164,32 @@ bool same_id_list(PCIDLIST_ABSOLUTE a, PCIDLIST_ABSOLUTE b)
     return a && b && ILGetSize(a) == ILGetSize(b) && std::memcmp(a, b, ILGetSize(a)) == 0;
 }
 
-// The explorer.exe processes this process started (ShellExecuteExW "explore" starts a real one under
-// Wine), waiting up to `timeout_ms` for the first to appear.
-std::vector<DWORD> started_explorers(DWORD timeout_ms)
+// The explorer.exe processes running now.
+std::vector<DWORD> explorer_processes(bool started_by_us_only)
+{
+    std::vector<DWORD> found;
+    const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{sizeof(entry)};
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if ((!started_by_us_only || entry.th32ParentProcessID == GetCurrentProcessId()) &&
+            _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
+            found.push_back(entry.th32ProcessID);
+    return found;
+}
+
+// The explorer.exe processes this process started that were not running `before` (ShellExecuteExW
+// "explore" starts a real one under Wine), waiting up to `timeout_ms` for the first to appear. The
+// desktop's own explorer.exe may be a child of this process too; it is running before and never ended,
+// or the shell's automation objects of later tests would be gone.
+std::vector<DWORD> started_explorers(const std::vector<DWORD>& before, DWORD timeout_ms)
 {
     const DWORD deadline = GetTickCount() + timeout_ms;
     for (;;)
     {
         std::vector<DWORD> found;
-        const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        PROCESSENTRY32W entry{sizeof(entry)};
-        for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-            if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
-                found.push_back(entry.th32ProcessID);
+        for (const DWORD id : explorer_processes(true))
+            if (std::find(before.begin(), before.end(), id) == before.end())
+                found.push_back(id);
         if (!found.empty() || GetTickCount() > deadline)
             return found;
         Sleep(50);
@@ -370,6 +384,8 @@ TEST_F(folder_item_menu, open_explores_the_virtual_folder)
     const auto folder = initialised_root();
     ASSERT_TRUE(folder);
     const auto item = search_item(L"Q1");
+    GetDesktopWindow();
+    const auto before = explorer_processes(false);
     std::atomic<HRESULT> result = E_PENDING;
     std::thread invoker([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -389,7 +405,7 @@ TEST_F(folder_item_menu, open_explores_the_virtual_folder)
     invoker.join();
     EXPECT_EQ(dialogs, 0);
     EXPECT_EQ(result.load(), S_OK);
-    const auto explorers = started_explorers(10000);
+    const auto explorers = started_explorers(before, 10000);
     EXPECT_FALSE(explorers.empty());
     end_processes(explorers);
     EXPECT_EQ(errors(log), std::vector<std::string>{});

@@ -4,7 +4,12 @@
 
 #include "commands_test_support.h"
 
+#include "module/raii.h"
+
 #include <gtest/gtest.h>
+
+#include <exdisp.h>
+#include <shldisp.h>
 
 #include <stdexcept>
 #include <thread>
@@ -37,6 +42,21 @@ TEST(launch_via_shell, forms_the_interpreter_command)
     EXPECT_EQ(shell_launch_detail::interpreter_path(), system_folder() + L"\\cmd.exe");
 }
 
+// The desktop's explorer.exe offers the shell windows' class only once it has started, which a busy
+// machine may take seconds to do after the first window of the run; the routes are tested from then on.
+bool desktop_ready()
+{
+    GetDesktopWindow();
+    for (int attempt = 0; attempt < 300; ++attempt)
+    {
+        com_ptr<IShellWindows> windows;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void())))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
 // Each real route starts the worker with the arguments unquoted after its quoted path; the Shell object
 // does it from our process, the desktop view from the desktop's, without our environment.
 TEST(launch_via_shell, each_route_starts_the_worker)
@@ -44,6 +64,7 @@ TEST(launch_via_shell, each_route_starts_the_worker)
     const std::wstring worker = batch_worker_path().wstring();
     const std::wstring arguments = L"C:\\a folder with blanks\\velmora_x.json.tmp";
     const std::wstring command_line = L"\"" + worker + L"\" " + arguments;
+    ASSERT_TRUE(desktop_ready()) << "the desktop's explorer.exe never offered the shell windows";
     {
         SCOPED_TRACE("the Shell object");
         batch_worker_recorder recorder;
