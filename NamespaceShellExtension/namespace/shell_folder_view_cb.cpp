@@ -306,33 +306,30 @@ LRESULT shell_folder_view_cb::on_item_notify(WPARAM wparam, LPARAM lparam) noexc
                                                   &event);
     if (!lock)
         return 0;
+    // Cheap tests first: every item update of the whole system arrives here.
+    wchar_t path[520] = {};
+    const bool wanted = event == SHCNE_UPDATEITEM && lists && lists[0] && updated_file_path(lists[0], path);
+    SHChangeNotification_Unlock(lock);
+    if (wanted)
+        update_listed_row(path);
+    return 0;
+}
+
+bool shell_folder_view_cb::updated_file_path(PCIDLIST_ABSOLUTE item, wchar_t (&path)[520]) noexcept
+{
+    {
+        critical_section_lock hold(lock_);
+        // Our own items, announced below among others, are not files the searches list.
+        if (!folder_ || ILIsParent(folder_.get(), item, FALSE))
+            return false;
+    }
+    return SHGetPathFromIDListW(item, path) && path[0] != L'\0';
+}
+
+bool shell_folder_view_cb::update_listed_row(const wchar_t* path) noexcept
+{
     try
     {
-        // Cheap tests first: every item update of the whole system arrives here.
-        if (event != SHCNE_UPDATEITEM || !lists || !lists[0])
-        {
-            SHChangeNotification_Unlock(lock);
-            return 0;
-        }
-        unique_absolute_id_list folder;
-        IShellFolderView* view = nullptr;
-        {
-            critical_section_lock hold(lock_);
-            // Our own items, announced below among others, are not files the searches list.
-            if (!folder_ || ILIsParent(folder_.get(), lists[0], FALSE))
-            {
-                SHChangeNotification_Unlock(lock);
-                return 0;
-            }
-            folder = folder_.clone();
-            view = folder_view_;
-        }
-        wchar_t path[520] = {};
-        const bool has_path = SHGetPathFromIDListW(lists[0], path) && path[0] != L'\0';
-        SHChangeNotification_Unlock(lock);
-        if (!has_path || !folder)
-            return 0;
-
         std::vector<std::wstring> keywords;
         std::vector<std::wstring> people;
         const bool listed = process_search_cache().visit_finished_record(path, [&](const search_result_record& record) {
@@ -340,24 +337,31 @@ LRESULT shell_folder_view_cb::on_item_notify(WPARAM wparam, LPARAM lparam) noexc
             people = record.people;
         });
         if (!listed)
-            return 0;
+            return false;
 
+        unique_absolute_id_list folder;
+        com_ptr<IShellFolderView> view;
+        {
+            critical_section_lock hold(lock_);
+            folder = folder_.clone();
+            view = com_ptr<IShellFolderView>(folder_view_);
+        }
         unique_child_id item = create_result_item(path, keywords, people);
-        if (!item)
-            return 0;
-        com_ptr<IShellFolderView> hold_view(view);
-        if (hold_view)
+        if (!item || !folder)
+            return false;
+        if (view)
         {
             UINT index = 0;
-            hold_view->UpdateObject(item.get(), item.get(), &index);
+            view->UpdateObject(item.get(), item.get(), &index);
         }
         unique_absolute_id_list announced(ILCombine(folder.get(), item.get()));
         if (announced)
             SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, announced.get(), nullptr);
+        return true;
     }
     catch (...)
     {
         // Out of memory while copying a record: the row simply stays as it was.
+        return false;
     }
-    return 0;
 }

@@ -52,8 +52,13 @@ public:
     void set_folder_view(IShellFolderView* view) noexcept;
     void apply_defaults() noexcept;
 
-    // What the subclassed view window does with the registered message (public for tests and benchmarks).
+    // What the subclassed view window does with the registered message: the notification's item, unless
+    // it is one of the extension's own, gives a file path (updated_file_path); when a finished search
+    // lists that file, its row gets a fresh identifier and the update is announced (update_listed_row).
+    // Public for tests and benchmarks.
     LRESULT on_item_notify(WPARAM wparam, LPARAM lparam) noexcept;
+    bool updated_file_path(PCIDLIST_ABSOLUTE item, wchar_t (&path)[520]) noexcept;
+    bool update_listed_row(const wchar_t* path) noexcept;
 
     // Open notification registrations of all callbacks of the process (tests).
     static long live_registrations() noexcept { return live_registrations_.load(); }

@@ -236,8 +236,9 @@ TEST_F(folder_view, answers_for_its_menu_and_refuses_what_it_does_not_make)
     EXPECT_EQ(hex(root->CreateViewObject(host, IID_IContextMenu, object.put_void())), hex(S_OK));
     EXPECT_TRUE(object);
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IDropTarget, &out)), hex(E_NOINTERFACE));
+    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IDropTarget, &out)), hex(E_NOINTERFACE)) << "no group to drop on (drops: folder_drop_targets_tests)";
     EXPECT_EQ(out, nullptr);
+
     EXPECT_EQ(hex(root->CreateViewObject(host, IID_IShellFolder, &out)), hex(E_NOINTERFACE));
     EXPECT_EQ(hex(root->CreateViewObject(host, IID_IShellView, nullptr)), hex(E_INVALIDARG));
 }
