@@ -74,5 +74,10 @@ struct view_mode_choice
 };
 view_mode_choice choose_view_mode(bool quick_pins, const std::vector<std::wstring>& names);
 
+// Case-insensitive ordinal comparison (-1, 0, 1) of two texts, each ending at its first NUL or after
+// `max` units, whichever comes first: CompareStringOrdinal's order, with plain ASCII compared inline (a
+// view sorts tens of thousands of paths with it).
+int compare_ordinal_ignoring_case(const wchar_t* a, std::size_t a_max, const wchar_t* b, std::size_t b_max) noexcept;
+
 // The list joined with "; ", as the keywords and people columns show it.
 std::wstring join_for_column(const std::vector<std::wstring>& values);

@@ -53,18 +53,7 @@ int compare_numbers(T a, T b) noexcept
 // Case-insensitive ordinal comparison, as the file system compares names.
 int compare_ordinal(std::wstring_view a, std::wstring_view b) noexcept
 {
-    const int result = CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE);
-    if (result != 0)
-        return result - CSTR_EQUAL;
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i)
-    {
-        const auto x = std::towupper(a[i]);
-        const auto y = std::towupper(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return compare_numbers(a.size(), b.size());
+    return compare_ordinal_ignoring_case(a.data(), a.size(), b.data(), b.size());
 }
 
 // The user's locale ignoring case; the ordinal comparison when the locale cannot answer.
@@ -112,7 +101,8 @@ std::vector<std::wstring> split_list(std::wstring_view text)
 
 int compare_paths(const search_and_action_item_data* a, const search_and_action_item_data* b) noexcept
 {
-    return compare_ordinal(field_view(a->path), field_view(b->path));
+    constexpr std::size_t capacity = sizeof(a->path) / sizeof(wchar_t);
+    return compare_ordinal_ignoring_case(a->path, capacity, b->path, capacity);
 }
 
 int compare_paths_then_names(const search_and_action_item_data* a, const search_and_action_item_data* b)
@@ -266,6 +256,43 @@ bool has_more(PCUIDLIST_RELATIVE list) noexcept
     return next && next->mkid.cb != 0;
 }
 } // namespace
+
+int compare_ordinal_ignoring_case(const wchar_t* a, std::size_t a_max, const wchar_t* b, std::size_t b_max) noexcept
+{
+    std::size_t i = 0;
+    for (;; ++i)
+    {
+        const wchar_t x = i < a_max ? a[i] : L'\0';
+        const wchar_t y = i < b_max ? b[i] : L'\0';
+        if (x >= 0x80 || y >= 0x80)
+            break;
+        if (x == y)
+        {
+            if (x == L'\0')
+                return 0;
+            continue;
+        }
+        const wchar_t ux = (x >= L'a' && x <= L'z') ? static_cast<wchar_t>(x - 32) : x;
+        const wchar_t uy = (y >= L'a' && y <= L'z') ? static_cast<wchar_t>(y - 32) : y;
+        if (ux != uy)
+            return ux < uy ? -1 : 1;
+    }
+    // Beyond ASCII: the system's table for the rest.
+    const std::size_t a_rest = wcsnlen(a + i, a_max - std::min(i, a_max));
+    const std::size_t b_rest = wcsnlen(b + i, b_max - std::min(i, b_max));
+    const int result = CompareStringOrdinal(a + i, static_cast<int>(a_rest), b + i, static_cast<int>(b_rest), TRUE);
+    if (result != 0)
+        return result - CSTR_EQUAL;
+    const std::size_t common = std::min(a_rest, b_rest);
+    for (std::size_t k = 0; k < common; ++k)
+    {
+        const auto x = std::towupper(a[i + k]);
+        const auto y = std::towupper(b[i + k]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return compare_numbers(a_rest, b_rest);
+}
 
 // Orders two items (and the rest of their lists) by a column of the desktop's numbering.
 STDMETHODIMP search_and_action_shell_folder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE first,
