@@ -8,6 +8,8 @@
 
 #include "folder_test_support.h"
 
+#include <propkey.h>
+
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -250,6 +252,51 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
                                            {id_class::cut_list, organised},        {id_class::long_fields, organised},
                                            {id_class::long_result, long_parse},    {id_class::deep_list, organised}};
     };
+    // The descriptive methods: details, sort order (each identifier against itself) and renaming.
+    const auto all_but = [](HRESULT others, std::map<id_class, HRESULT> answers) {
+        for (const auto kind : {id_class::foreign, id_class::truncated, id_class::root_kind, id_class::unknown_kind,
+                                id_class::cut_list, id_class::long_fields, id_class::long_result, id_class::deep_list})
+            answers.try_emplace(kind, others);
+        return answers;
+    };
+    const auto invalid = [&](HRESULT well_formed, HRESULT result) {
+        return all_but(E_INVALIDARG, {{id_class::cut_list, well_formed}, {id_class::long_fields, well_formed},
+                                      {id_class::deep_list, well_formed}, {id_class::long_result, result}});
+    };
+    methods.push_back({"GetDetailsOf",
+                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+                           SHELLDETAILS details{};
+                           const HRESULT hr = folder.GetDetailsOf(child(id), 0, &details);
+                           if (SUCCEEDED(hr) && details.str.uType == STRRET_WSTR)
+                               CoTaskMemFree(details.str.pOleStr);
+                           return hr;
+                       },
+                       invalid(S_OK, long_parse)});
+    methods.push_back({"GetDetailsEx",
+                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+                           VARIANT value{};
+                           const HRESULT hr = folder.GetDetailsEx(child(id), &PKEY_ItemName, &value);
+                           VariantClear(&value);
+                           return hr;
+                       },
+                       invalid(S_OK, long_parse)});
+    methods.push_back({"CompareIDs",
+                       [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+                           return folder.CompareIDs(SHCIDS_ALLFIELDS, id, id);
+                       },
+                       all_but(E_INVALIDARG, {{id_class::root_kind, S_OK}, {id_class::long_fields, S_OK},
+                                              {id_class::long_result, S_OK}, {id_class::deep_list, S_OK}})});
+    // A result's path without NUL names no file: the rename fails as MoveFileExW does, nothing moves.
+    MoveFileExW(long_result_path.c_str(), L"C:\\renamed", MOVEFILE_COPY_ALLOWED);
+    const HRESULT long_rename = HRESULT_FROM_WIN32(GetLastError());
+    methods.push_back({"SetNameOf",
+                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+                           PITEMID_CHILD out = nullptr;
+                           const HRESULT hr = folder.SetNameOf(nullptr, child(id), L"renamed", SHGDN_NORMAL, &out);
+                           EXPECT_EQ(out, nullptr);
+                           return hr;
+                       },
+                       all_but(E_NOTIMPL, {{id_class::long_result, long_rename}})});
     methods.push_back({"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, S_OK)});
     methods.push_back({"GetUIObjectOf(IDataObject)", ui_object(IID_IDataObject), ui_answers(E_NOINTERFACE, E_NOTIMPL)});
     methods.push_back({"GetUIObjectOf(IExtractIconW)", ui_object(IID_IExtractIconW), ui_answers(E_NOINTERFACE, S_OK)});
