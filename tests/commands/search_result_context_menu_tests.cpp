@@ -462,6 +462,18 @@ TEST_F(result_menu_test, string_verbs_and_delegated_offsets_reach_the_real_menu)
     EXPECT_EQ(fake->narrow_directory, files().string());
     fake->answer = E_ACCESSDENIED;
     EXPECT_EQ(hex(invoke(menu.get(), 100)), hex(E_ACCESSDENIED));
+
+    // Menu messages go to a real menu that takes them; this one has no IContextMenu2 or 3.
+    LRESULT result = 0;
+    EXPECT_EQ(hex(menu->HandleMenuMsg(WM_INITMENUPOPUP, 0, 0)), hex(E_NOTIMPL));
+    EXPECT_EQ(hex(menu->HandleMenuMsg2(WM_MENUCHAR, 0, 0, &result)), hex(E_NOTIMPL));
+    const auto real = real_menu(file(L"b.txt"));
+    auto wrapping_real = single_menu(real.get(), file(L"b.txt"), view_list.get());
+    const auto real3 = real.try_query<IContextMenu3>();
+    ASSERT_TRUE(real3);
+    LRESULT theirs = 0;
+    EXPECT_EQ(hex(wrapping_real->HandleMenuMsg2(WM_MENUCHAR, 0, 0, &result)),
+              hex(real3->HandleMenuMsg2(WM_MENUCHAR, 0, 0, &theirs)));
 }
 
 TEST_F(result_menu_test, the_real_open_is_invoked_by_name)
