@@ -255,6 +255,7 @@ TEST_F(ui_objects, organised_folders_and_groups_get_the_extensions_own_objects)
         {"folder data object", organised, &IID_IDataObject, E_NOTIMPL,
          {"WARNING GetUIObjectOf: SHCreateDataObject failed 0x80004001"}},
         {"folder menu", organised, &IID_IContextMenu, S_OK},
+        {"folder menu 3", organised, &IID_IContextMenu3, E_NOINTERFACE},
         {"folder ANSI icon", organised, &IID_IExtractIconA, E_NOINTERFACE},
         {"folder thumbnail", organised, &IID_IExtractImage, E_NOINTERFACE},
         {"group icon", group_item.get(), &IID_IExtractIconW, S_OK},
@@ -268,6 +269,13 @@ TEST_F(ui_objects, organised_folders_and_groups_get_the_extensions_own_objects)
         test_support::log_capture log;
         EXPECT_EQ(hex(ask({row.item}, *row.iid)), hex(row.result));
         EXPECT_EQ(log.messages(), row.log);
+    }
+    // The folder-item menu, for an organised folder and for a saved search alike.
+    const auto search = create_search_item({.name = L"Ratings"}, {.name = L"Q1", .query = L"kind:doc"}, {}, {});
+    for (const PCUITEMID_CHILD item : {organised, static_cast<PCUITEMID_CHILD>(search.get())})
+    {
+        ASSERT_EQ(hex(ask({item}, IID_IContextMenu)), hex(S_OK));
+        EXPECT_EQ(menu_texts(object.get()), (wstrings{L"Open", L"Create s&hortcut", L"Customize Sortwell"}));
     }
     object.reset();
 
