@@ -38,6 +38,12 @@ public:
         lists_.insert_or_assign(std::move(key), std::move(copy));
     }
 
+    void erase(const std::wstring& key) noexcept
+    {
+        std::lock_guard lock(mutex_);
+        lists_.erase(key);
+    }
+
     void clear() noexcept
     {
         std::lock_guard lock(mutex_);
@@ -94,6 +100,17 @@ HRESULT path_cache_lookup(std::wstring_view path, PIDLIST_ABSOLUTE* out) noexcep
     catch (...)
     {
         return E_FAIL;
+    }
+}
+
+void path_cache_forget(std::wstring_view path) noexcept
+{
+    try
+    {
+        the_path_cache().erase(search_cache_key(path));
+    }
+    catch (...)
+    {
     }
 }
 

@@ -15,6 +15,11 @@
 // the copy cannot be made.
 HRESULT path_cache_lookup(std::wstring_view path, PIDLIST_ABSOLUTE* out) noexcept;
 
+// Forgets one path, so that the next lookup parses it afresh: a file-system item's ID list carries the
+// file's size and times as they were when it was parsed, and the real folder answers those columns from
+// it. Called when a listed file is saved.
+void path_cache_forget(std::wstring_view path) noexcept;
+
 // Frees every stored list.
 void path_cache_clear() noexcept;
 

@@ -1,6 +1,7 @@
 #include "namespace/shell_folder_view_cb.h"
 
 #include "diagnostics/log.h"
+#include "namespace/path_cache.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
@@ -338,6 +339,8 @@ bool shell_folder_view_cb::update_listed_row(const wchar_t* path) noexcept
         });
         if (!listed)
             return false;
+        // The saved file's columns must come from a fresh parse, not from the cached one.
+        path_cache_forget(path);
 
         unique_absolute_id_list folder;
         com_ptr<IShellFolderView> view;

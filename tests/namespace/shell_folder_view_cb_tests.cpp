@@ -5,6 +5,7 @@
 
 #include "namespace/shell_folder_view_cb.h"
 
+#include "namespace/path_cache.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
@@ -271,9 +272,14 @@ TEST_F(view_live_rows, a_listed_file_saved_anywhere_updates_its_row_until_the_wi
     pump_until([&] { return !view.updates.empty(); }, std::chrono::milliseconds(500));
     EXPECT_TRUE(view.updates.empty());
 
+    PIDLIST_ABSOLUTE parsed = nullptr;
+    ASSERT_EQ(path_cache_lookup(listed.wstring(), &parsed), S_OK);
+    CoTaskMemFree(parsed);
+    const auto cached_paths = path_cache_size();
     test_support::write_file(listed, "saved again, longer");
     announce(listed.wstring(), 1);
     ASSERT_EQ(view.updates.size(), 1u);
+    EXPECT_EQ(path_cache_size(), cached_paths - 1) << "the saved file is parsed afresh next time";
     const auto& [old_item, new_item] = view.updates[0];
     EXPECT_EQ(old_item, new_item);
     ASSERT_EQ(new_item.size(), 12066u);
