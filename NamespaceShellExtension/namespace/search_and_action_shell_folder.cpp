@@ -316,9 +316,10 @@ std::string interface_text(REFIID riid)
 STDMETHODIMP search_and_action_shell_folder::BindToObject(PCUIDLIST_RELATIVE child, IBindCtx* bind_context,
                                                           REFIID riid, void** out) noexcept
 {
+    if (out)
+        *out = nullptr;
     if (!out || !child)
         return E_INVALIDARG;
-    *out = nullptr;
     const auto* data = own_item_data(static_cast<PCUITEMID_CHILD>(static_cast<const void*>(child)));
     if (!data || !is_valid_item_kind(data->kind) || data->kind == kind_byte(item_kind::root))
         return E_INVALIDARG;
@@ -399,9 +400,10 @@ STDMETHODIMP search_and_action_shell_folder::BindToStorage(PCUIDLIST_RELATIVE, I
 STDMETHODIMP search_and_action_shell_folder::ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG* eaten,
                                                               PIDLIST_RELATIVE* out, ULONG* attributes) noexcept
 {
+    if (out)
+        *out = nullptr;
     if (!name || !out)
         return E_INVALIDARG;
-    *out = nullptr;
     if (eaten)
         *eaten = 0;
     if (attributes)

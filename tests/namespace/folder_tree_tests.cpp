@@ -150,7 +150,9 @@ TEST_F(folder_tree, binding_makes_subfolders_of_virtual_children_and_hands_real_
     EXPECT_EQ(hex(root->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(gone.get()), nullptr, IID_IShellFolder, &out)),
               hex(parse));
     EXPECT_EQ(out, nullptr);
+    out = reinterpret_cast<void*>(1);
     EXPECT_EQ(root->BindToObject(nullptr, nullptr, IID_IShellFolder, &out), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
     EXPECT_EQ(root->BindToObject(two_levels.get(), nullptr, IID_IShellFolder, nullptr), E_INVALIDARG);
     EXPECT_EQ(root->BindToStorage(two_levels.get(), nullptr, IID_IStream, &out), E_NOTIMPL);
 }
