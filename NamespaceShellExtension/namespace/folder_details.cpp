@@ -3,6 +3,7 @@
 // folder's own items (organised folders, saved searches, groups) have a name and a type and nothing else.
 
 #include "namespace/folder_columns.h"
+#include "namespace/property_formats.h"
 #include "namespace/path_cache.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "search/search_cache.h"
@@ -16,12 +17,6 @@
 
 namespace
 {
-constexpr GUID format_storage = {0xB725F130, 0x47EF, 0x101A, {0xA5, 0xF1, 0x02, 0x60, 0x8C, 0x9E, 0xEB, 0xAC}};
-constexpr GUID format_summary = {0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
-constexpr GUID format_media = {0x64440492, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
-constexpr GUID format_people = {0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}};
-constexpr GUID format_location = {0xE3E0584C, 0xB788, 0x4A5A, {0xBB, 0x20, 0x7F, 0x5A, 0x44, 0xC9, 0xAC, 0xDD}};
-
 constexpr SHCOLSTATEF name_column_state = SHCOLSTATE_TYPE_STR | SHCOLSTATE_ONBYDEFAULT;
 constexpr SHCOLSTATEF other_column_state = SHCOLSTATE_SECONDARYUI | SHCOLSTATE_SLOW;
 

@@ -51,7 +51,9 @@ inline com_ptr<search_and_action_shell_folder> make_folder(bool quick_pins, PCID
     com_ptr<search_and_action_shell_folder> folder;
     EXPECT_EQ(search_and_action_shell_folder::create_folder(quick_pins, folder.put()), S_OK);
     if (folder && list)
+    {
         EXPECT_EQ(folder->Initialize(list), S_OK);
+    }
     return folder;
 }
 
@@ -128,7 +130,9 @@ inline com_ptr<IShellFolder> bind(IShellFolder* folder, const std::wstring& name
     const auto items = enumerate(folder);
     com_ptr<IShellFolder> subfolder;
     if (const auto* child = find_item(folder, items, name))
+    {
         EXPECT_EQ(hex(folder->BindToObject(child, nullptr, IID_IShellFolder, subfolder.put_void())), hex(S_OK));
+    }
     return subfolder;
 }
 

@@ -15,24 +15,6 @@ using namespace folder_test;
 const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
 const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
 
-search_and_action_shell_folder* our_folder(IShellFolder* folder)
-{
-    return static_cast<search_and_action_shell_folder*>(static_cast<IShellFolder2*>(folder));
-}
-
-std::wstring parsing_name(IShellFolder* folder, PCUITEMID_CHILD child)
-{
-    return display_name(folder, child, SHGDN_FORPARSING);
-}
-
-std::vector<std::wstring> parsing_names(IShellFolder* folder, const std::vector<unique_child_id>& items)
-{
-    std::vector<std::wstring> names;
-    for (const auto& item : items)
-        names.push_back(parsing_name(folder, item.get()));
-    return names;
-}
-
 class folder_tree : public folder_fixture
 {
 protected:
