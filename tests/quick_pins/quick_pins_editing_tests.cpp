@@ -3,6 +3,7 @@
 #include "store_fixture.h"
 
 #include "module/raii.h"
+#include "support/shell_observers.h"
 
 #include <objidl.h>
 #include <shlobj.h>
@@ -123,36 +124,6 @@ TEST_F(quick_pins_pinning, refused_input)
     EXPECT_EQ(pin_items(group(), wstrings(200, scratch(L"a.txt"))), pinned(1));
 }
 
-// Items of the shell's Recycle Bin with the name and original folder of `original`, as a user would look.
-int recycled_items_from(const std::filesystem::path& original)
-{
-    unique_absolute_id_list bin;
-    com_ptr<IShellFolder> desktop;
-    com_ptr<IShellFolder2> folder;
-    com_ptr<IEnumIDList> items;
-    if (FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin.put())) ||
-        FAILED(SHGetDesktopFolder(desktop.put())) ||
-        FAILED(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder2, folder.put_void())) ||
-        folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) != S_OK)
-        return -1;
-    const auto text = [](STRRET& value, PCUITEMID_CHILD child) {
-        unique_cotaskmem_string text;
-        return SUCCEEDED(StrRetToStrW(&value, child, text.put())) && text ? std::wstring(text.get()) : std::wstring();
-    };
-    int count = 0;
-    for (unique_child_id child; items->Next(1, child.put(), nullptr) == S_OK;)
-    {
-        STRRET name{};
-        SHELLDETAILS location{}; // column 1 of the Recycle Bin: the original location
-        if (SUCCEEDED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) &&
-            SUCCEEDED(folder->GetDetailsOf(child.get(), 1, &location)) &&
-            text(name, child.get()) == original.filename().wstring() &&
-            text(location.str, child.get()) == original.parent_path().wstring())
-            ++count;
-    }
-    return count;
-}
-
 class quick_pins_unpinning : public store_test
 {
 protected:
@@ -169,14 +140,14 @@ protected:
 
 TEST_F(quick_pins_unpinning, moves_the_shortcut_to_the_recycle_bin)
 {
-    const int before = recycled_items_from(pin(L"a.txt.lnk"));
+    const int before = test_support::recycled_items_from(pin(L"a.txt.lnk"));
     ASSERT_GE(before, 0) << "the shell has no Recycle Bin folder";
     test_support::log_capture log;
     EXPECT_TRUE(unpin_items(group(), {pin(L"a.txt.lnk")}));
     EXPECT_EQ(log.messages(), strings{"INFO [quick-pins] Unpinned 1 item(s) from '" + to_utf8(group()) + "'"});
     EXPECT_EQ(folder_contents(group()), wstrings{L"b.txt.lnk"});
     EXPECT_TRUE(std::filesystem::exists(scratch(L"a.txt"))) << "the target is never touched";
-    EXPECT_EQ(recycled_items_from(pin(L"a.txt.lnk")), before + 1) << "not deleted outright";
+    EXPECT_EQ(test_support::recycled_items_from(pin(L"a.txt.lnk")), before + 1) << "not deleted outright";
 }
 
 TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)

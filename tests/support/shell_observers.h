@@ -119,43 +119,10 @@ private:
     std::vector<change_notification> notifications_;
 };
 
-// The items of the shell's Recycle Bin with the name and original folder of `original`; -1 when the
-// shell has no Recycle Bin folder.
-inline int recycled_items_from(const std::filesystem::path& original)
-{
-    unique_absolute_id_list bin;
-    com_ptr<IShellFolder> desktop;
-    com_ptr<IShellFolder2> folder;
-    com_ptr<IEnumIDList> items;
-    if (FAILED(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin.put())) ||
-        FAILED(SHGetDesktopFolder(desktop.put())) ||
-        FAILED(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder2, folder.put_void())) ||
-        folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) != S_OK)
-        return -1;
-    const auto text = [](STRRET& value, PCUITEMID_CHILD child) {
-        unique_cotaskmem_string text;
-        return SUCCEEDED(StrRetToStrW(&value, child, text.put())) && text ? std::wstring(text.get()) : std::wstring();
-    };
-    int count = 0;
-    for (unique_child_id child; items->Next(1, child.put(), nullptr) == S_OK;)
-    {
-        STRRET name{};
-        SHELLDETAILS location{}; // column 1 of the Recycle Bin: the original location
-        if (SUCCEEDED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) &&
-            SUCCEEDED(folder->GetDetailsOf(child.get(), 1, &location)) &&
-            text(name, child.get()) == original.filename().wstring() &&
-            text(location.str, child.get()) == original.parent_path().wstring())
-            ++count;
-    }
-    return count;
-}
-} // namespace test_support
-
-namespace test_support
-{
-// Restores the first Recycle Bin item with the name and original folder of `original` through the bin's
-// own context menu (its first item is "Restore"), as a user would. False when none was found.
-inline bool restore_recycled(const std::filesystem::path& original)
+// Calls `visit(folder, child)` for each item of the shell's Recycle Bin that has the name and original
+// folder of `original`, until it answers false. False when the shell has no Recycle Bin folder.
+template <class Visit>
+bool for_each_recycled(const std::filesystem::path& original, Visit&& visit)
 {
     unique_absolute_id_list bin;
     com_ptr<IShellFolder> desktop;
@@ -166,18 +133,42 @@ inline bool restore_recycled(const std::filesystem::path& original)
         FAILED(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder2, folder.put_void())) ||
         folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.put()) != S_OK)
         return false;
+    const auto text = [](STRRET& value, PCUITEMID_CHILD child) {
+        unique_cotaskmem_string text;
+        return SUCCEEDED(StrRetToStrW(&value, child, text.put())) && text ? std::wstring(text.get()) : std::wstring();
+    };
     for (unique_child_id child; items->Next(1, child.put(), nullptr) == S_OK;)
     {
         STRRET name{};
-        SHELLDETAILS location{};
-        unique_cotaskmem_string name_text, location_text;
-        if (FAILED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) ||
-            FAILED(folder->GetDetailsOf(child.get(), 1, &location)) ||
-            FAILED(StrRetToStrW(&name, child.get(), name_text.put())) ||
-            FAILED(StrRetToStrW(&location.str, child.get(), location_text.put())) ||
-            original.filename().wstring() != name_text.get() || original.parent_path().wstring() != location_text.get())
-            continue;
-        PCUITEMID_CHILD selection[] = {child.get()};
+        SHELLDETAILS location{}; // column 1 of the Recycle Bin: the original location
+        if (SUCCEEDED(folder->GetDisplayNameOf(child.get(), SHGDN_INFOLDER, &name)) &&
+            SUCCEEDED(folder->GetDetailsOf(child.get(), 1, &location)) &&
+            text(name, child.get()) == original.filename().wstring() &&
+            text(location.str, child.get()) == original.parent_path().wstring() && !visit(folder.get(), child.get()))
+            break;
+    }
+    return true;
+}
+
+// The items of the shell's Recycle Bin with the name and original folder of `original`; -1 when the
+// shell has no Recycle Bin folder.
+inline int recycled_items_from(const std::filesystem::path& original)
+{
+    int count = 0;
+    const bool found_bin = for_each_recycled(original, [&](IShellFolder2*, PCUITEMID_CHILD) {
+        ++count;
+        return true;
+    });
+    return found_bin ? count : -1;
+}
+
+// Restores the first Recycle Bin item with the name and original folder of `original` through the bin's
+// own context menu (its first item is "Restore"), as a user would. False when none was found.
+inline bool restore_recycled(const std::filesystem::path& original)
+{
+    bool restored = false;
+    for_each_recycled(original, [&](IShellFolder2* folder, PCUITEMID_CHILD child) {
+        PCUITEMID_CHILD selection[] = {child};
         com_ptr<IContextMenu> menu;
         if (FAILED(folder->GetUIObjectOf(nullptr, 1, selection, IID_IContextMenu, nullptr, menu.put_void())))
             return false;
@@ -188,8 +179,9 @@ inline bool restore_recycled(const std::filesystem::path& original)
         CMINVOKECOMMANDINFO invoke{};
         invoke.cbSize = sizeof(invoke);
         invoke.lpVerb = MAKEINTRESOURCEA(restore);
-        return SUCCEEDED(menu->InvokeCommand(&invoke)) && std::filesystem::exists(original);
-    }
-    return false;
+        restored = SUCCEEDED(menu->InvokeCommand(&invoke)) && std::filesystem::exists(original);
+        return false;
+    });
+    return restored;
 }
 } // namespace test_support
