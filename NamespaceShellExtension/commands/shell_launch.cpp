@@ -8,7 +8,6 @@
 #include <shlobj.h>
 #include <servprov.h>
 
-#include <fmt/xchar.h>
 
 #include <atomic>
 #include <new>
@@ -63,12 +62,30 @@ HRESULT shell_execute(IShellDispatch2* shell, const std::wstring& file, const st
     {
         return E_OUTOFMEMORY;
     }
-    variant_value::int32(show, SW_HIDE);
+    variant_value::int32(show, SW_SHOWNORMAL);
     // Windows answers S_OK or an error; Wine answers S_FALSE when ShellExecuteW refused, so only S_OK
     // counts as started.
     const HRESULT hr = shell->ShellExecute(file_text.get().bstrVal, arguments.get(), directory.get(),
                                            operation.get(), show.get());
     return hr == S_OK ? S_OK : (FAILED(hr) ? hr : E_FAIL);
+}
+
+// A "%" in the program's path could be read as the start of an environment variable: Wine's
+// ShellExecute expands its file always, Windows' when asked to (SEE_MASK_DOENVSUBST). The short form
+// of such a path, when it has no "%", names the same program without that risk; otherwise the path
+// goes as it is.
+std::wstring file_for_shell(const std::wstring& program)
+{
+    if (program.find(L'%') == std::wstring::npos)
+        return program;
+    std::wstring short_path(GetShortPathNameW(program.c_str(), nullptr, 0), L'\0');
+    const DWORD length = short_path.empty() ? 0
+                                            : GetShortPathNameW(program.c_str(), short_path.data(),
+                                                                static_cast<DWORD>(short_path.size()));
+    if (length == 0 || length >= short_path.size())
+        return program;
+    short_path.resize(length);
+    return short_path.find(L'%') == std::wstring::npos ? short_path : program;
 }
 
 std::atomic<shell_launch_detail::shell_execute_route> first_route{
@@ -79,22 +96,6 @@ std::atomic<shell_launch_detail::shell_execute_route> second_route{
 
 namespace shell_launch_detail
 {
-std::wstring interpreter_path()
-{
-    wchar_t system_folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return L"cmd.exe";
-    return std::wstring(system_folder, length) + L"\\cmd.exe";
-}
-
-std::wstring interpreter_parameters(const std::wstring& program, const std::wstring& arguments)
-{
-    // start takes its first quoted text as a window title; the empty title keeps a quoted program from
-    // being taken for one.
-    return fmt::format(L"/c start \"\" {}\"{}\" {}", L"", program, arguments);
-}
-
 HRESULT execute_through_shell_object(const std::wstring& file, const std::wstring& parameters)
 {
     com_ptr<IShellDispatch2> shell;
@@ -164,9 +165,6 @@ shell_routes replace_shell_routes(shell_routes routes) noexcept
 
 bool launch_via_shell(const std::wstring& program, const std::wstring& arguments)
 {
-    const std::wstring file = shell_launch_detail::interpreter_path();
-    const std::wstring parameters = shell_launch_detail::interpreter_parameters(program, arguments);
-
     // Explorer's UI thread is already a single-threaded apartment (S_FALSE); a multi-threaded caller
     // gets RPC_E_CHANGED_MODE and the objects below come through the apartment it has. Only our own
     // successful call is balanced.
@@ -180,9 +178,10 @@ bool launch_via_shell(const std::wstring& program, const std::wstring& arguments
         }
     } com{SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))};
 
-    if (first_route.load()(file, parameters) == S_OK)
+    const std::wstring file = file_for_shell(program);
+    if (first_route.load()(file, arguments) == S_OK)
         return true;
-    if (second_route.load()(file, parameters) == S_OK)
+    if (second_route.load()(file, arguments) == S_OK)
         return true;
     throw std::runtime_error("Failed to launch process via Explorer (ShellExecute fallback failed).");
 }

@@ -1,27 +1,28 @@
 #pragma once
-// Starting a program the way Explorer would start it, through the command interpreter handed to the
-// shell's automation objects. Inside a packaged or elevated host this lets the shell, not the host,
-// be the parent of the new process.
+// Starting a program the way Explorer would start it, handed to the shell's automation objects. Inside
+// a packaged or elevated host this lets the shell, not the host, be the parent of the new process.
+//
+// The program is handed to the shell itself, never to the command interpreter: cmd reads "&", "^",
+// "%...%", "(", ")" and "!" in its command line, and all of them may stand in a user's temporary folder
+// ("C:\Users\Tom&Jerry\AppData\Local\Temp") or an install folder. ShellExecute takes the program as a
+// file and the arguments as one text that it appends, unread, to the program's quoted path (a program
+// path with a "%" in it goes in its short form when that has none).
 
 #include <windows.h>
 
 #include <string>
 
-// Starts `program` with `arguments` as "<system folder>\cmd.exe" /c start "" "<program>" <arguments>,
-// hidden. `arguments` is passed as it is: the caller quotes what needs quoting. Tries the Shell
-// automation object first, then the desktop window's view. Answers true, or raises std::runtime_error
-// "Failed to launch process via Explorer (ShellExecute fallback failed)." when both refuse.
-// Initialises COM (single-threaded apartment) on the calling thread for the duration of the call.
+// Starts `program` with `arguments`, so that its command line is "<program>" <arguments>, shown
+// normally (a window the program opens is visible; a console program gets a console of its own).
+// `arguments` is passed as it is: the caller quotes what needs quoting. Tries the Shell automation
+// object first, then the desktop window's view. Answers true, or raises std::runtime_error "Failed to
+// launch process via Explorer (ShellExecute fallback failed)." when both refuse. Initialises COM
+// (single-threaded apartment) on the calling thread for the duration of the call.
 bool launch_via_shell(const std::wstring& program, const std::wstring& arguments);
 
 namespace shell_launch_detail
 {
-// The interpreter: the system folder followed by "\cmd.exe", or plain "cmd.exe".
-std::wstring interpreter_path();
-// The interpreter's parameters for `program` and `arguments`.
-std::wstring interpreter_parameters(const std::wstring& program, const std::wstring& arguments);
-
-// One way of handing a file and its parameters to IShellDispatch2::ShellExecute ("open", hidden).
+// One way of handing a file and its parameters to IShellDispatch2::ShellExecute ("open", shown normally).
 // Each answers the failing HRESULT, or S_OK when the shell accepted the start.
 using shell_execute_route = HRESULT (*)(const std::wstring& file, const std::wstring& parameters);
 // CLSID_Shell in any server context.

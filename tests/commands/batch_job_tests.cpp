@@ -172,9 +172,8 @@ TEST_F(batch_job_test, failures_raise_their_errors_and_a_written_job_stays)
         EXPECT_EQ(error_of<std::runtime_error>(submit), "Failed to launch process via Explorer (ShellExecute fallback failed).");
         ASSERT_EQ(routes.first_calls.size(), 1u);
         ASSERT_EQ(routes.second_calls.size(), 1u);
-        const std::wstring head = L"/c start \"\" \"" + batch_worker_path().wstring() + L"\" ";
-        ASSERT_TRUE(routes.first_calls[0].parameters.starts_with(head));
-        const std::filesystem::path job_file = routes.first_calls[0].parameters.substr(head.size());
+        EXPECT_EQ(routes.first_calls[0].file, batch_worker_path().wstring());
+        const std::filesystem::path job_file = routes.first_calls[0].parameters;
         EXPECT_EQ(job_file.parent_path(), scratch.path());
         // Left complete for a later attempt of the worker's own.
         EXPECT_TRUE(test_support::read_file(job_file).ends_with("\"path\": \"C:\\\\x.txt\"\r\n        }\r\n    ]\r\n}"));

@@ -34,12 +34,13 @@ struct batch_worker_record
     bool inherited_environment = true;
 };
 
-// Points the stand-in at a fresh record file for its lifetime (the interpreter and the worker inherit
-// the environment variable).
+// Points the stand-in at a fresh record file for its lifetime (the worker inherits the environment
+// variable). A worker started without our environment records beside itself, in `worker_folder`.
 class batch_worker_recorder
 {
 public:
-    batch_worker_recorder()
+    explicit batch_worker_recorder(const std::filesystem::path& worker_folder = batch_worker_path().parent_path())
+        : fallback_file_(worker_folder / L"Sortwell.Common.BatchProcessor.records.jsonl")
     {
         clear();
         SetEnvironmentVariableW(L"VELMORA_BATCH_WORKER_RECORD", file_.c_str());
@@ -89,8 +90,7 @@ private:
     }
     std::filesystem::path file_ = std::filesystem::temp_directory_path() /
                                  (L"velmora-test-batch-worker-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
-    std::filesystem::path fallback_file_ =
-        batch_worker_path().parent_path() / L"Sortwell.Common.BatchProcessor.records.jsonl";
+    std::filesystem::path fallback_file_;
 };
 
 // Points GetTempPathW, and so the job files, at `folder` while it lives.

@@ -36,12 +36,13 @@ struct settings_app_record
     bool inherited_environment = true;
 };
 
-// Points the stand-in at a fresh record file for its lifetime (the interpreter and the app inherit the
-// environment variable).
+// Points the stand-in at a fresh record file for its lifetime (the app inherits the environment
+// variable). An app started without our environment records beside itself, in `app_folder`.
 class settings_app_recorder
 {
 public:
-    settings_app_recorder()
+    explicit settings_app_recorder(const std::filesystem::path& app_folder = settings_app_path().parent_path())
+        : fallback_file_(app_folder / L"Velmora.records.jsonl")
     {
         clear();
         SetEnvironmentVariableW(L"VELMORA_SETTINGS_APP_RECORD", file_.c_str());
@@ -110,6 +111,6 @@ private:
     }
     std::filesystem::path file_ = std::filesystem::temp_directory_path() /
                                  (L"velmora-test-settings-app-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
-    std::filesystem::path fallback_file_ = settings_app_path().parent_path() / L"Velmora.records.jsonl";
+    std::filesystem::path fallback_file_;
 };
 } // namespace settings_app_test

@@ -2,8 +2,13 @@
 // program so that the test sees what really arrived. Wine 8 runs both routes: the Shell object in our
 // own process, and the desktop view's Application in its explorer.exe desktop process.
 
-#include "commands_test_support.h"
+#include "commands/batch_job.h"
+#include "commands/settings_app_launcher.h"
 
+#include "commands_test_support.h"
+#include "settings_app_recorder.h"
+
+#include "module/namespace_module.h"
 #include "module/raii.h"
 
 #include <gtest/gtest.h>
@@ -11,37 +16,15 @@
 #include <exdisp.h>
 #include <shldisp.h>
 
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 using namespace commands_test;
 
 namespace
 {
-std::wstring system_folder()
-{
-    wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return folder;
-}
-
-TEST(launch_via_shell, forms_the_interpreter_command)
-{
-    const std::tuple<std::wstring, std::wstring, std::wstring> rows[] = {
-        {L"C:\\bin\\w.exe", L"C:\\t\\j.json", L"/c start \"\" \"C:\\bin\\w.exe\" C:\\t\\j.json"},
-        {L"C:\\Program Files\\w.exe", L"C:\\my temp\\j.json",
-         L"/c start \"\" \"C:\\Program Files\\w.exe\" C:\\my temp\\j.json"},
-        {L"w.exe", L"", L"/c start \"\" \"w.exe\" "},
-        {L"w.exe", L"--open-tab=\"a b\"", L"/c start \"\" \"w.exe\" --open-tab=\"a b\""},
-    };
-    for (const auto& [program, arguments, parameters] : rows)
-    {
-        SCOPED_TRACE(to_utf8(program + L" " + arguments));
-        EXPECT_EQ(shell_launch_detail::interpreter_parameters(program, arguments), parameters);
-    }
-    EXPECT_EQ(shell_launch_detail::interpreter_path(), system_folder() + L"\\cmd.exe");
-}
-
 // The desktop's explorer.exe offers the shell windows' class only once it has started, which a busy
 // machine may take seconds to do after the first window of the run; the routes are tested from then on.
 bool desktop_ready()
@@ -77,10 +60,7 @@ TEST(launch_via_shell, each_route_starts_the_worker)
     {
         SCOPED_TRACE("the desktop view");
         batch_worker_recorder recorder;
-        EXPECT_EQ(hresult_bits(shell_launch_detail::execute_through_desktop_view(
-                      shell_launch_detail::interpreter_path(),
-                      shell_launch_detail::interpreter_parameters(worker, arguments))),
-                  hresult_bits(S_OK));
+        EXPECT_EQ(hresult_bits(shell_launch_detail::execute_through_desktop_view(worker, arguments)), hresult_bits(S_OK));
         const auto records = recorder.wait_for(1);
         ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
         EXPECT_EQ(to_utf8(records[0].command_line), to_utf8(command_line));
@@ -93,11 +73,99 @@ TEST(launch_via_shell, each_route_starts_the_worker)
         routes.use_real_second_route();
         EXPECT_TRUE(launch_via_shell(worker, arguments));
         ASSERT_EQ(routes.first_calls.size(), 1u);
-        EXPECT_EQ(routes.first_calls[0].file, system_folder() + L"\\cmd.exe");
-        EXPECT_EQ(routes.first_calls[0].parameters, shell_launch_detail::interpreter_parameters(worker, arguments));
+        EXPECT_EQ(routes.first_calls[0].file, worker);
+        EXPECT_EQ(routes.first_calls[0].parameters, arguments);
         const auto records = recorder.wait_for(1);
         ASSERT_EQ(records.size(), 1u) << "the fallback did not start the worker";
         EXPECT_FALSE(records[0].inherited_environment);
+    }
+}
+
+// This module as if it lay in `folder` beside the worker and the Settings app, for its lifetime: a copy
+// of the worker stand-in there, mapped without being run.
+class module_in_folder
+{
+public:
+    explicit module_in_folder(const std::filesystem::path& folder)
+    {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(batch_worker_path(), folder / batch_worker_file_name);
+        std::filesystem::copy_file(settings_app_test::settings_app_path(), folder / L"Velmora.exe");
+        module = LoadLibraryExW((folder / batch_worker_file_name).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        previous_ = std::exchange(module_instance, module);
+    }
+    ~module_in_folder()
+    {
+        module_instance = previous_;
+        if (module)
+            FreeLibrary(module);
+    }
+    module_in_folder(const module_in_folder&) = delete;
+    module_in_folder& operator=(const module_in_folder&) = delete;
+
+    HMODULE module = nullptr;
+
+private:
+    HINSTANCE previous_ = nullptr;
+};
+
+// The program a recorded command line started: its quoted first part, in its long form.
+std::wstring program_of(const std::wstring& command_line)
+{
+    const std::size_t end = command_line.find(L'"', 1);
+    if (command_line.empty() || command_line[0] != L'"' || end == std::wstring::npos)
+        return {};
+    const std::wstring program = command_line.substr(1, end - 1);
+    std::wstring long_path(GetLongPathNameW(program.c_str(), nullptr, 0), L'\0');
+    long_path.resize(GetLongPathNameW(program.c_str(), long_path.data(), static_cast<DWORD>(long_path.size())));
+    return long_path;
+}
+
+// Temporary and install folders may be called anything a user or folder may be called, and cmd would
+// read much of it ("&" ends a command, "^" escapes, "%TEMP%" expands, "(1)" and "!" mean something of
+// their own): by either shell route the worker gets exactly its job file's path as its arguments and
+// the Settings app its tab, each started from the install folder (a path with "%" in its short form).
+TEST(launch_via_shell, arguments_arrive_unchanged_whatever_the_folders_are_called)
+{
+    ASSERT_TRUE(desktop_ready()) << "the desktop's explorer.exe never offered the shell windows";
+    for (const wchar_t* name : {L"Tom&Jerry", L"^x %TEMP% (1)!", L"Tom&Jerry ^x %TEMP% (1)! \u00e9"})
+    {
+        SCOPED_TRACE(to_utf8(name));
+        test_support::scratch_folder scratch(name);
+        const auto install = scratch.path() / L"Velmora";
+        const auto temp = scratch.path() / L"Temp";
+        std::filesystem::create_directories(temp);
+        const module_in_folder beside(install);
+        ASSERT_TRUE(beside.module);
+        for (const bool desktop_view : {false, true})
+        {
+            SCOPED_TRACE(desktop_view ? "the desktop view" : "the Shell object");
+            std::optional<shell_routes_override> routes;
+            if (desktop_view)
+                routes.emplace().use_real_second_route();
+            {
+                batch_worker_recorder recorder(install);
+                {
+                    const temp_folder_override temp_override(temp);
+                    submit_batch_job(beside.module, {L"C:\\x.txt"}, action_type::set_rating, L"5");
+                }
+                const auto records = recorder.wait_for(1);
+                ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
+                const std::filesystem::path job = records[0].arguments;
+                EXPECT_EQ(to_utf8(job.parent_path().wstring()), to_utf8(temp.wstring()));
+                EXPECT_EQ(to_utf8(program_of(records[0].command_line)), to_utf8((install / batch_worker_file_name).wstring()));
+                EXPECT_TRUE(records[0].command_line.ends_with(L"\" " + job.wstring())) << to_utf8(records[0].command_line);
+                EXPECT_TRUE(records[0].job_file) << "the worker could not read its job";
+                EXPECT_EQ(records[0].inherited_environment, !desktop_view);
+            }
+            settings_app_test::settings_app_recorder recorder(install);
+            launch_settings_app("pathwright");
+            const auto records = recorder.wait_for(1);
+            ASSERT_EQ(records.size(), 1u) << "the Settings app stand-in never recorded a start";
+            EXPECT_EQ(to_utf8(program_of(records[0].command_line)), to_utf8((install / L"Velmora.exe").wstring()));
+            EXPECT_TRUE(records[0].command_line.ends_with(L"\" --open-tab=pathwright")) << to_utf8(records[0].command_line);
+            EXPECT_EQ(records[0].inherited_environment, !desktop_view);
+        }
     }
 }
 
@@ -130,7 +198,8 @@ TEST(launch_via_shell, tries_the_second_route_only_after_the_first_refuses)
         ASSERT_EQ(routes.second_calls.size(), second_calls);
         if (second_calls)
         {
-            EXPECT_EQ(routes.second_calls[0].parameters, L"/c start \"\" \"C:\\bin\\w.exe\" x");
+            EXPECT_EQ(routes.second_calls[0].file, L"C:\\bin\\w.exe");
+            EXPECT_EQ(routes.second_calls[0].parameters, L"x");
         }
     }
 }

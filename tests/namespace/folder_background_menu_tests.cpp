@@ -141,8 +141,8 @@ TEST_F(folder_background_menu, customize_navigation_opens_the_navigation_tab)
     EXPECT_EQ(log_->messages(), std::vector<std::string>{});
 }
 
-// The shell route cannot report a missing app (the interpreter takes the start and fails on its own),
-// so the child takes the direct route, as an unpackaged, non-elevated Explorer does.
+// The child takes the direct route, as an unpackaged, non-elevated Explorer does, which reports the
+// missing app with its error.
 TEST(folder_background_menu_child, DISABLED_customize_navigation_without_the_app)
 {
     if (test_support::environment_value(L"VELMORA_TEST_MISSING_APP").empty())
