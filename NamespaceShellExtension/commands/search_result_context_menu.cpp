@@ -59,6 +59,47 @@ std::string narrow(const std::wstring& text)
     return result;
 }
 
+// The real menu's verbs that would act on the target of a quick pin behind the user's back.
+enum class guarded_verb
+{
+    other,
+    remove, // "delete"
+    rename, // "rename"
+    cut,    // "cut"
+};
+
+guarded_verb guarded_verb_of(const wchar_t* verb) noexcept
+{
+    if (!verb || IS_INTRESOURCE(verb))
+        return guarded_verb::other;
+    if (lstrcmpiW(verb, L"delete") == 0)
+        return guarded_verb::remove;
+    if (lstrcmpiW(verb, L"rename") == 0)
+        return guarded_verb::rename;
+    if (lstrcmpiW(verb, L"cut") == 0)
+        return guarded_verb::cut;
+    return guarded_verb::other;
+}
+
+guarded_verb guarded_verb_of(const char* verb) noexcept
+{
+    if (!verb || IS_INTRESOURCE(verb))
+        return guarded_verb::other;
+    wchar_t wide[verb_buffer_size] = {};
+    for (std::size_t i = 0; i + 1 < std::size(wide) && verb[i]; ++i)
+        wide[i] = static_cast<unsigned char>(verb[i]);
+    return guarded_verb_of(wide);
+}
+
+// The string verb of an invocation, narrow or (in the wide structure) wide.
+guarded_verb guarded_verb_of(const CMINVOKECOMMANDINFO* info) noexcept
+{
+    const guarded_verb narrow_verb = guarded_verb_of(info->lpVerb);
+    if (narrow_verb != guarded_verb::other || info->cbSize < sizeof(CMINVOKECOMMANDINFOEX))
+        return narrow_verb;
+    return guarded_verb_of(reinterpret_cast<const CMINVOKECOMMANDINFOEX*>(info)->lpVerbW);
+}
+
 // The "Delete" question, in a task dialog when comctl32 offers one (version 6, in Explorer), else in a
 // message box. The pressed button: 6 for "Move to Recycle Bin", anything else for no.
 int ask_delete(HWND owner, const std::wstring& instruction, const std::wstring& content)
@@ -303,12 +344,25 @@ HRESULT search_result_context_menu::set_pin_data(std::wstring_view pin_path, std
         pin_path_ = pin_path;
         location_ = location;
         is_group_ = is_group;
+        is_pin_ = !is_group;
         return S_OK;
     }
     catch (...)
     {
         return E_OUTOFMEMORY;
     }
+}
+
+HRESULT search_result_context_menu::set_selected_pins(std::vector<selected_pin> pins) noexcept
+{
+    selected_pins_ = std::move(pins);
+    return S_OK;
+}
+
+// One quick pin, or a selection with quick pins among its items.
+bool search_result_context_menu::acts_on_pins() const noexcept
+{
+    return multi_ ? !selected_pins_.empty() : is_pin_;
 }
 
 HBITMAP search_result_context_menu::folder_bitmap()
@@ -382,6 +436,8 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
                 found.remove = n + delegate_offset;
             else if (lstrcmpiA(verb, "rename") == 0)
                 found.rename = n + delegate_offset;
+            else if (lstrcmpiA(verb, "cut") == 0)
+                found.cut = n + delegate_offset;
         }
 
         if (!multi_)
@@ -430,10 +486,17 @@ STDMETHODIMP search_result_context_menu::QueryContextMenu(HMENU menu, UINT index
                 found.open = default_id - first;
         }
 
+        // A pasted "Cut" moves the file it was given away: for a pin, the target. Pins are not moved.
+        if (acts_on_pins() && found.cut != no_command)
+        {
+            DeleteMenu(menu, first + found.cut, MF_BYCOMMAND);
+            found.cut = no_command;
+        }
+
         if (!pin_path_.empty() && !multi_ && !(flags & CMF_DEFAULTONLY))
         {
-            // The file system's own rename and delete would act on the shortcut behind the user's back;
-            // a group keeps "Delete", which this menu answers with its own question.
+            // The file system's own rename and delete would act on a pin's target behind the user's
+            // back; a group keeps "Delete", which this menu answers with its own question.
             if (found.rename != no_command)
             {
                 DeleteMenu(menu, first + found.rename, MF_BYCOMMAND);
@@ -469,14 +532,13 @@ STDMETHODIMP search_result_context_menu::InvokeCommand(CMINVOKECOMMANDINFO* info
             return E_INVALIDARG;
         if (!IS_INTRESOURCE(info->lpVerb))
         {
-            if (lstrcmpiA(info->lpVerb, "delete") == 0)
-                return delete_to_recycle_bin(info->hwnd);
-            if (info->cbSize >= sizeof(CMINVOKECOMMANDINFOEX))
-            {
-                const auto* wide = reinterpret_cast<const CMINVOKECOMMANDINFOEX*>(info);
-                if (wide->lpVerbW && !IS_INTRESOURCE(wide->lpVerbW) && lstrcmpiW(wide->lpVerbW, L"delete") == 0)
-                    return delete_to_recycle_bin(info->hwnd);
-            }
+            const guarded_verb verb = guarded_verb_of(info);
+            if (verb == guarded_verb::remove)
+                return remove(info->hwnd);
+            if (verb == guarded_verb::rename && acts_on_pins())
+                return rename_in_view();
+            if (verb == guarded_verb::cut && acts_on_pins())
+                return refuse_cut();
             // "VLM.OpenFileLocation" too: by name it is the real menu's, which does not know it.
             const HRESULT hr = real_->InvokeCommand(info);
             if (SUCCEEDED(hr))
@@ -491,7 +553,7 @@ HRESULT search_result_context_menu::invoke_offset(CMINVOKECOMMANDINFO* info, UIN
 {
     const command_offsets recorded = offsets();
     if (offset == recorded.remove)
-        return delete_to_recycle_bin(info->hwnd);
+        return remove(info->hwnd);
     if (offset == recorded.open)
         return invoke_open(info);
     if (!pin_path_.empty())
@@ -509,7 +571,41 @@ HRESULT search_result_context_menu::invoke_offset(CMINVOKECOMMANDINFO* info, UIN
         return hr;
     }
     if (offset >= delegate_offset)
+    {
+        // Also a real command that is not (or no longer) on the menu, such as the "Delete" taken out
+        // for a pin: by its verb.
+        if (acts_on_pins())
+        {
+            wchar_t verb[verb_buffer_size] = {};
+            char narrow_verb[verb_buffer_size] = {};
+            guarded_verb guarded = guarded_verb::other;
+            if (SUCCEEDED(real_->GetCommandString(offset - delegate_offset, GCS_VERBW, nullptr,
+                                                  reinterpret_cast<CHAR*>(verb), verb_buffer_size)))
+            {
+                verb[verb_buffer_size - 1] = L'\0';
+                guarded = guarded_verb_of(verb);
+            }
+            if (guarded == guarded_verb::other &&
+                SUCCEEDED(real_->GetCommandString(offset - delegate_offset, GCS_VERBA, nullptr, narrow_verb,
+                                                  verb_buffer_size)))
+            {
+                narrow_verb[verb_buffer_size - 1] = '\0';
+                guarded = guarded_verb_of(narrow_verb);
+            }
+            switch (guarded)
+            {
+            case guarded_verb::remove:
+                return remove(info->hwnd);
+            case guarded_verb::rename:
+                return rename_in_view();
+            case guarded_verb::cut:
+                return refuse_cut();
+            case guarded_verb::other:
+                break;
+            }
+        }
         return invoke_delegated(info, offset);
+    }
     log_message(log_level::warning, "InvokeCommand: ID {} is below Delegate Offset (100) but not processed. Invalid Arg.",
                 offset);
     return E_INVALIDARG;
@@ -553,6 +649,15 @@ HRESULT search_result_context_menu::invoke_delegated(CMINVOKECOMMANDINFO* info, 
     if (SUCCEEDED(hr))
         refresh_after_delegation();
     return hr;
+}
+
+// "delete": pins are unpinned, their targets never touched; anything else goes to the Recycle Bin after
+// the question.
+HRESULT search_result_context_menu::remove(HWND owner)
+{
+    if (!acts_on_pins())
+        return delete_to_recycle_bin(owner);
+    return multi_ ? unpin_selection() : unpin();
 }
 
 // Asks, then moves the files to the Recycle Bin through the shell's file operation (never deleting
@@ -633,12 +738,40 @@ HRESULT search_result_context_menu::rename_in_view()
     return E_FAIL;
 }
 
+HRESULT search_result_context_menu::refuse_cut()
+{
+    log_message(log_level::warning, "InvokeCommand: cut is not offered for quick pins (a paste would move the pinned file)");
+    return E_INVALIDARG;
+}
+
 HRESULT search_result_context_menu::unpin()
 {
     if (!unpin_items(location_, {pin_path_}))
         return E_FAIL;
     notify_folder_updated();
     return S_OK;
+}
+
+// Every selected pin's shortcut, group by group, as "Unpin" does for one. Items of the selection that
+// are not pins are left alone.
+HRESULT search_result_context_menu::unpin_selection()
+{
+    std::vector<std::pair<std::wstring, std::vector<std::wstring>>> groups;
+    for (const auto& pin : selected_pins_)
+    {
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& entry) {
+            return CompareStringOrdinal(entry.first.c_str(), -1, pin.group_folder.c_str(), -1, TRUE) == CSTR_EQUAL;
+        });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), {pin.group_folder, {}});
+        group->second.push_back(pin.link_path);
+    }
+    std::size_t unpinned = 0;
+    for (const auto& [group, links] : groups)
+        unpinned += unpin_items(group, links) ? 1 : 0;
+    if (unpinned > 0)
+        notify_folder_updated();
+    return unpinned == groups.size() ? S_OK : E_FAIL;
 }
 
 // After the real menu has acted: a file moved away refreshes the view now or, when the command works on

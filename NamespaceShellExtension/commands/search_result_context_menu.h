@@ -5,6 +5,12 @@
 // "Delete" is taken over: the menu asks in its own dialog and moves the files to the Recycle Bin. After
 // a command of the real menu it refreshes the view when a listed file has gone.
 //
+// A quick pin stands for its shortcut, not for the file the shortcut points to, although the real menu
+// is the target's: whatever the user does to a pin must never reach the target. So for one pin or a
+// selection of pins "delete" (by name or by the real command) unpins, exactly as "Unpin" does; "rename"
+// (by name or by the real command) renames the pin in the view; and the real "Cut", whose paste would
+// move the target away, is taken out of the menu and refused by name.
+//
 // The extension's commands use offsets 0 to 99 from the first command id; the real menu's commands
 // follow from offset 100 (delegate_offset) on.
 
@@ -43,6 +49,15 @@ public:
     // the folder that holds it, a group).
     HRESULT set_pin_data(std::wstring_view pin_path, std::wstring_view location, bool is_group) noexcept;
 
+    // One quick pin of a multi-selection: its shortcut file and its group folder.
+    struct selected_pin
+    {
+        std::wstring link_path;
+        std::wstring group_folder;
+    };
+    // The quick pins among the items of a multi-selection; with any, "delete" unpins them.
+    HRESULT set_selected_pins(std::vector<selected_pin> pins) noexcept;
+
     // IContextMenu
     STDMETHODIMP QueryContextMenu(HMENU menu, UINT index, UINT first, UINT last, UINT flags) noexcept override;
     STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* info) noexcept override;
@@ -67,6 +82,7 @@ private:
         UINT open = no_command;
         UINT remove = no_command;
         UINT rename = no_command;
+        UINT cut = no_command;
     };
 
     HRESULT hold_real_menu(IContextMenu* real) noexcept;
@@ -75,9 +91,13 @@ private:
     HRESULT invoke_offset(CMINVOKECOMMANDINFO* info, UINT offset);
     HRESULT invoke_delegated(CMINVOKECOMMANDINFO* info, UINT offset);
     HRESULT invoke_open(const CMINVOKECOMMANDINFO* info);
+    bool acts_on_pins() const noexcept;
+    HRESULT remove(HWND owner);
     HRESULT delete_to_recycle_bin(HWND owner);
     HRESULT rename_in_view();
+    HRESULT refuse_cut();
     HRESULT unpin();
+    HRESULT unpin_selection();
     void refresh_after_delegation() noexcept;
     void notify_folder_updated() const noexcept;
 
@@ -91,7 +111,10 @@ private:
     std::wstring pin_path_;
     std::wstring location_;
     bool is_group_ = false;
+    // Set with the pin data: the menu is a quick pin's (not a group's), whatever the pin path holds.
+    bool is_pin_ = false;
     bool multi_ = false;
+    std::vector<selected_pin> selected_pins_;
     // Guarded by lock_.
     com_ptr<IUnknown> site_;
     command_offsets offsets_;

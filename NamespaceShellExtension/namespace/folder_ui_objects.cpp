@@ -13,11 +13,13 @@
 #include "namespace/real_parent_cache.h"
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_result_data_object.h"
+#include "namespace/selection_menu.h"
 #include "quick_pins/quick_pins_drop_target.h"
 
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,29 @@ HRESULT real_parent_cache::bind(PCIDLIST_ABSOLUTE list, com_ptr<IShellFolder>& p
     entries_.push_back(std::move(made));
     return hr;
 }
+
+namespace selection_menu_detail
+{
+namespace
+{
+HRESULT shell_item_array_menu(IShellItemArray* items, IContextMenu** out)
+{
+    return items->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(out));
+}
+
+std::atomic<real_menu_maker> menu_maker{&shell_item_array_menu};
+} // namespace
+
+HRESULT real_menu_of(IShellItemArray* items, IContextMenu** out)
+{
+    return menu_maker.load()(items, out);
+}
+
+real_menu_maker replace_real_menu_maker(real_menu_maker maker) noexcept
+{
+    return menu_maker.exchange(maker ? maker : &shell_item_array_menu);
+}
+} // namespace selection_menu_detail
 
 namespace
 {
@@ -234,6 +259,8 @@ HRESULT search_and_action_shell_folder::selection_ui_object(UINT count, PCUITEMI
 {
     std::vector<std::wstring> paths;
     std::vector<unique_absolute_id_list> lists;
+    // A pin's menu acts on its shortcut, never on its target: the menu needs each pin's shortcut and group.
+    std::vector<search_result_context_menu::selected_pin> pins;
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count && SUCCEEDED(hr); ++i)
     {
@@ -246,6 +273,8 @@ HRESULT search_and_action_shell_folder::selection_ui_object(UINT count, PCUITEMI
             break;
         }
         paths.push_back(item_path(item));
+        if (item->kind == static_cast<std::uint8_t>(item_kind::quick_pin))
+            pins.push_back({item_link_path(item), item_container_folder(item)});
         lists.emplace_back();
         hr = parse_path(paths.back(), lists.back());
     }
@@ -288,7 +317,7 @@ HRESULT search_and_action_shell_folder::selection_ui_object(UINT count, PCUITEMI
         return create_search_result_data_object(real.get(), folder.get(), std::move(paths), riid, out);
     }
     com_ptr<IContextMenu> real;
-    hr = array->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, real.put_void());
+    hr = selection_menu_detail::real_menu_of(array.get(), real.put());
     if (FAILED(hr))
     {
         log_message(log_level::warning, "GetUIObjectOf: multi-select IContextMenu BindToHandler failed 0x{:X}",
@@ -299,6 +328,8 @@ HRESULT search_and_action_shell_folder::selection_ui_object(UINT count, PCUITEMI
     if (FAILED(hr))
         return hr;
     hr = menu->initialize_multi(real.get(), std::move(paths), folder.get());
+    if (SUCCEEDED(hr))
+        hr = menu->set_selected_pins(std::move(pins));
     if (FAILED(hr))
         return hr;
     return menu->QueryInterface(riid, out);

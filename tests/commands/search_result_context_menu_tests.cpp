@@ -314,11 +314,12 @@ TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_th
         bool real_rename;
         bool real_delete;
         wstrings own_tail;
+        bool real_cut = true;
     } rows[] = {
         // Wine offers "&Rename" only with CMF_CANRENAME.
-        {"pin", false, CMF_CANRENAME, false, false, {L"-", L"Rename pin", L"Unpin"}},
+        {"pin", false, CMF_CANRENAME, false, false, {L"-", L"Rename pin", L"Unpin"}, false},
         {"group", true, CMF_CANRENAME, false, true, {L"-", L"Rename group"}},
-        {"pin, default only", false, CMF_DEFAULTONLY | CMF_CANRENAME, false, false, {}},
+        {"pin, default only", false, CMF_DEFAULTONLY | CMF_CANRENAME, false, false, {}, false},
         {"plain result", false, CMF_CANRENAME, true, true, {}},
     };
     for (const auto& row : rows)
@@ -340,6 +341,7 @@ TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_th
         }
         EXPECT_EQ(has(L"&Rename"), row.real_rename);
         EXPECT_EQ(has(L"&Delete"), row.real_delete);
+        EXPECT_EQ(has(L"C&ut"), row.real_cut) << "a pasted cut would move a pin's target";
         if (row.own_tail.empty())
             EXPECT_FALSE(has(L"Rename pin") || has(L"Unpin") || has(L"Rename group"));
         else
@@ -541,6 +543,56 @@ TEST_F(result_menu_test, unpin_recycles_the_shortcut_and_refreshes_once)
     ASSERT_EQ(menu->set_pin_data(file(L"a.txt").wstring(), group.wstring(), false), S_OK);
     EXPECT_EQ(hex(invoke(menu.get(), 2)), hex(E_FAIL));
     EXPECT_TRUE(std::filesystem::exists(file(L"a.txt")));
+}
+
+// A pin's menu is the real menu of its target: every way to the real "delete", "rename" or "cut" leads to
+// the pin instead, also by the command of one the menu has taken out.
+TEST_F(result_menu_test, a_pin_never_lets_the_real_menu_act_on_its_target)
+{
+    const auto group = scratch.path() / L"Group";
+    const auto shortcut = group / L"a.txt.lnk";
+    const std::string unpinned = "INFO [quick-pins] Unpinned 1 item(s) from '" + to_utf8(group.wstring()) + "'";
+    const std::string no_view = "WARNING InvokeCommand: Rename pin could not reach the folder view";
+    const std::string no_cut = "WARNING InvokeCommand: cut is not offered for quick pins (a paste would move the pinned file)";
+    const struct
+    {
+        const char* name;
+        const char* real_verb;
+        const char* verb; // by the real command (offset 100) when neither verb is given
+        const wchar_t* wide_verb;
+        HRESULT result;
+        std::string log;
+    } rows[] = {
+        {"delete", "delete", "delete", nullptr, S_OK, unpinned},
+        {"wide delete", "delete", "x", L"DELETE", S_OK, unpinned},
+        {"the real delete's command", "delete", nullptr, nullptr, S_OK, unpinned},
+        {"rename", "rename", "rename", nullptr, E_FAIL, no_view},
+        {"the real rename's command", "rename", nullptr, nullptr, E_FAIL, no_view},
+        {"cut", "cut", "cut", nullptr, E_INVALIDARG, no_cut},
+        {"the real cut's command", "cut", nullptr, nullptr, E_INVALIDARG, no_cut},
+        {"another real command", "copy", nullptr, nullptr, S_OK, ""},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        test_support::write_file(shortcut, "not really a shortcut");
+        auto fake = make_fake(row.real_verb);
+        auto menu = single_menu(fake.get(), file(L"a.txt"), view_list.get());
+        ASSERT_EQ(menu->set_pin_data(shortcut.wstring(), group.wstring(), false), S_OK);
+        popup wrapped;
+        ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)));
+        const auto texts = texts_of(wrapped.menu);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), L"Fake"), row.log.empty() ? 1 : 0) << "taken out of the menu";
+        test_support::log_capture log;
+        test_support::dialog_closer questions;
+        const HRESULT hr = row.verb ? invoke_verb(menu.get(), row.verb, row.wide_verb) : invoke(menu.get(), 100);
+        EXPECT_FALSE(questions.stop()) << "asked a question";
+        EXPECT_EQ(hex(hr), hex(row.result));
+        EXPECT_EQ(log.messages(), row.log.empty() ? strings{} : strings{row.log});
+        EXPECT_EQ(fake->verb, row.log.empty() ? "#0" : "") << "the real menu acted";
+        EXPECT_EQ(std::filesystem::exists(shortcut), row.log != unpinned);
+        EXPECT_EQ(test_support::read_file(file(L"a.txt")), "x") << "the target stays as it was";
+    }
 }
 
 // Answers the delete dialog as a user would: waits for the window titled "Delete", reads its texts and

@@ -5,6 +5,7 @@
 #include "folder_test_support.h"
 
 #include "namespace/path_cache.h"
+#include "namespace/selection_menu.h"
 #include "support/shell_observers.h"
 
 #include <chrono>
@@ -307,6 +308,109 @@ TEST_F(ui_objects, pins_and_groups_get_their_own_commands_in_the_real_menu)
     EXPECT_EQ(hex(ask({gone.get()}, IID_IContextMenu)), hex(parse));
     EXPECT_EQ(log.messages(), strings{"WARNING wrap_real_context_menu_for_path: parse failed 0x" + hx(parse) + " for " +
                                       to_utf8(group()) + "-gone"});
+}
+
+// A selection's real menu from its files' own folder, as Windows' shell item array hands it out (Wine's
+// answers E_NOTIMPL).
+HRESULT parent_folder_menu(IShellItemArray* items, IContextMenu** out)
+{
+    DWORD count = 0;
+    if (FAILED(items->GetCount(&count)) || count == 0)
+        return E_FAIL;
+    std::vector<unique_absolute_id_list> lists(count);
+    std::vector<PCUITEMID_CHILD> children;
+    for (DWORD i = 0; i < count; ++i)
+    {
+        com_ptr<IShellItem> item;
+        if (FAILED(items->GetItemAt(i, item.put())) || FAILED(SHGetIDListFromObject(item.get(), lists[i].put())))
+            return E_FAIL;
+        children.push_back(ILFindLastID(lists[i].get()));
+    }
+    com_ptr<IShellFolder> parent;
+    if (FAILED(SHBindToParent(lists[0].get(), IID_IShellFolder, parent.put_void(), nullptr)))
+        return E_FAIL;
+    return parent->GetUIObjectOf(nullptr, count, children.data(), IID_IContextMenu, nullptr,
+                                 reinterpret_cast<void**>(out));
+}
+
+// Delete on pins, as Explorer's Delete key sends it: the pins' shortcuts go to the Recycle Bin without a
+// question, the files they point to stay as they were.
+TEST_F(ui_objects, delete_on_pins_unpins_them_and_leaves_their_targets)
+{
+    test_support::write_file(group() + L"\\b.txt.lnk", "not really a shortcut");
+    const auto pin_b = create_pin_item_from_parts(file(L"b.txt"), L"b.txt", group() + L"\\b.txt.lnk");
+    const struct maker_in_use
+    {
+        selection_menu_detail::real_menu_maker previous;
+        ~maker_in_use() { selection_menu_detail::replace_real_menu_maker(previous); }
+    } maker{selection_menu_detail::replace_real_menu_maker(&parent_folder_menu)};
+    // The real "Delete" of a's menu, which a pin's menu takes out.
+    UINT real_delete = 0;
+    ASSERT_EQ(hex(ask({result_a.get()}, IID_IContextMenu)), hex(S_OK));
+    HMENU popup = CreatePopupMenu();
+    object.try_query<IContextMenu>()->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
+    for (int i = 0; i < GetMenuItemCount(popup); ++i)
+    {
+        wchar_t text[64] = {};
+        if (GetMenuStringW(popup, i, text, 64, MF_BYPOSITION) && std::wstring(text) == L"&Delete")
+            real_delete = GetMenuItemID(popup, i) - 1;
+    }
+    DestroyMenu(popup);
+    ASSERT_GE(real_delete, 100u);
+
+    enum class how
+    {
+        verb,
+        wide_verb,
+        command
+    };
+    const struct
+    {
+        const char* name;
+        std::vector<PCUITEMID_CHILD> pins;
+        how invoked;
+    } rows[] = {
+        {"one pin, delete", {pin.get()}, how::verb},
+        {"one pin, wide delete", {pin.get()}, how::wide_verb},
+        {"one pin, the real delete's command", {pin.get()}, how::command},
+        {"two pins, delete", {pin.get(), pin_b.get()}, how::verb},
+        {"two pins, the menu's delete command", {pin.get(), pin_b.get()}, how::command},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const std::vector<std::wstring> links = {group() + L"\\a.txt.lnk", group() + L"\\b.txt.lnk"};
+        std::vector<int> recycled;
+        for (const auto& link : links)
+        {
+            test_support::write_file(link, "not really a shortcut");
+            recycled.push_back(test_support::recycled_items_from(link));
+            ASSERT_GE(recycled.back(), 0);
+        }
+        ASSERT_EQ(hex(ask(row.pins, IID_IContextMenu)), hex(S_OK));
+        const auto menu = object.try_query<IContextMenu>();
+        const auto texts = menu_texts(menu.get());
+        EXPECT_TRUE(contains(texts, L"&Copy") && !contains(texts, L"C&ut")) << "a pasted cut would move the targets";
+
+        test_support::dialog_closer questions;
+        CMINVOKECOMMANDINFOEX info{};
+        info.cbSize = sizeof(info);
+        info.fMask = row.invoked == how::wide_verb ? CMIC_MASK_UNICODE : 0;
+        info.lpVerb = row.invoked == how::verb ? "delete" : row.invoked == how::wide_verb ? "x" : MAKEINTRESOURCEA(real_delete);
+        info.lpVerbW = row.invoked == how::wide_verb ? L"delete" : nullptr;
+        const HRESULT hr = menu->InvokeCommand(reinterpret_cast<CMINVOKECOMMANDINFO*>(&info));
+        EXPECT_FALSE(questions.stop()) << "a pin is unpinned without a question";
+        EXPECT_EQ(hex(hr), hex(S_OK));
+        for (std::size_t i = 0; i < links.size(); ++i)
+        {
+            const bool selected = i < row.pins.size();
+            EXPECT_EQ(std::filesystem::exists(links[i]), !selected) << to_utf8(links[i]);
+            EXPECT_EQ(test_support::recycled_items_from(links[i]), recycled[i] + (selected ? 1 : 0)) << to_utf8(links[i]);
+        }
+        EXPECT_EQ(test_support::read_file(file(L"a.txt")), "x") << "a pin's target stays";
+        EXPECT_EQ(test_support::read_file(file(L"b.txt")), "x") << "a pin's target stays";
+    }
+    object.reset();
 }
 } // namespace
 

@@ -9,9 +9,11 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace test_support
@@ -117,6 +119,52 @@ private:
     HWND window_ = nullptr;
     ULONG registration_ = 0;
     std::vector<change_notification> notifications_;
+};
+
+// Closes every dialog this process shows while it lives ("Cancel", then "No"), for a command that must
+// ask nothing: a question nobody answers would hold the test for ever. Tells whether one came.
+class dialog_closer
+{
+public:
+    dialog_closer()
+        : thread_([this] {
+              for (; !done_; std::this_thread::sleep_for(std::chrono::milliseconds(25)))
+                  EnumWindows(
+                      [](HWND window, LPARAM self) {
+                          DWORD process = 0;
+                          wchar_t name[16] = {};
+                          GetWindowThreadProcessId(window, &process);
+                          if (process == GetCurrentProcessId() && GetClassNameW(window, name, 16) &&
+                              std::wstring(name) == L"#32770")
+                          {
+                              auto* closer = reinterpret_cast<dialog_closer*>(self);
+                              closer->shown_ = true;
+                              PostMessageW(window, WM_COMMAND, closer->attempts_++ % 2 ? IDNO : IDCANCEL, 0);
+                          }
+                          return TRUE;
+                      },
+                      reinterpret_cast<LPARAM>(this));
+          })
+    {
+    }
+    ~dialog_closer() { stop(); }
+    dialog_closer(const dialog_closer&) = delete;
+    dialog_closer& operator=(const dialog_closer&) = delete;
+
+    // Stops watching; answers whether a dialog was shown.
+    bool stop()
+    {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return shown_;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<bool> shown_{false};
+    int attempts_ = 0;
+    std::thread thread_;
 };
 
 // Calls `visit(folder, child)` for each item of the shell's Recycle Bin that has the name and original
