@@ -499,21 +499,58 @@ private:
                 fail(where, "not a method the stand-in can fail (see README.md)");
             const auto& generator = member->value;
             if (generator.IsObject())
-            {
-                if (!generator.HasMember("hresult"))
-                    fail(where, "an object with \"hresult\" and optionally \"after\"");
-                unsigned after = 0;
-                if (generator.HasMember("after"))
-                {
-                    if (!generator["after"].IsUint())
-                        fail(where + ".after", "a count of calls that succeed first");
-                    after = generator["after"].GetUint();
-                }
-                index_.faults.add(step, parse_hresult(generator["hresult"], where), after);
-            }
+                index_.faults.add(step, parse_fault(generator, where));
             else
                 index_.faults.add(step, parse_hresult(generator, where), 0);
         }
+    }
+
+    // {"hresult": ..., "after": n, "delay_ms": d, "gate": "event name"}: at least one of hresult,
+    // delay_ms and gate.
+    static fault_plan::fault parse_fault(const rapidjson::Value& generator, const std::string& where)
+    {
+        const char* shape = "an object with \"hresult\", \"delay_ms\" or \"gate\", and optionally \"after\"";
+        fault_plan::fault f;
+        f.result = S_OK;
+        bool acts = false;
+        for (auto member = generator.MemberBegin(); member != generator.MemberEnd(); ++member)
+        {
+            const std::string name = member->name.GetString();
+            const auto& value = member->value;
+            if (name == "hresult")
+            {
+                f.result = parse_hresult(value, where);
+                acts = true;
+            }
+            else if (name == "after")
+            {
+                if (!value.IsUint())
+                    fail(where + ".after", "a count of calls that succeed first");
+                f.after = value.GetUint();
+            }
+            else if (name == "delay_ms")
+            {
+                if (!value.IsUint() || value.GetUint() > 60000)
+                    fail(where + ".delay_ms", "milliseconds from 0 to 60000 that each call waits");
+                f.delay_ms = value.GetUint();
+                acts = true;
+            }
+            else if (name == "gate")
+            {
+                if (!value.IsString() || value.GetStringLength() == 0)
+                    fail(where + ".gate", "the name of an event that calls wait for");
+                HANDLE event = CreateEventW(nullptr, TRUE, FALSE, text_of(value).c_str());
+                if (!event)
+                    fail(where + ".gate", "the event could not be made");
+                f.gate = std::shared_ptr<void>(event, CloseHandle);
+                acts = true;
+            }
+            else
+                fail(where, shape);
+        }
+        if (!acts)
+            fail(where, shape);
+        return f;
     }
 
     index_data& index_;
@@ -549,25 +586,47 @@ const std::vector<std::string>& fault_plan::step_names()
     return names;
 }
 
-void fault_plan::add(const std::string& step, HRESULT result, unsigned after)
+void fault_plan::add(const std::string& step, fault f)
 {
     std::lock_guard lock(mutex_);
-    faults_[step] = fault{result, after, 0};
+    f.calls = 0;
+    faults_[step] = std::move(f);
+}
+
+void fault_plan::add(const std::string& step, HRESULT result, unsigned after)
+{
+    fault f;
+    f.result = result;
+    f.after = after;
+    add(step, std::move(f));
 }
 
 HRESULT fault_plan::check(std::string_view step) noexcept
 {
-    std::lock_guard lock(mutex_);
-    const auto found = faults_.find(step);
-    if (found == faults_.end())
-        return S_OK;
-    fault& f = found->second;
-    if (f.calls < f.after)
+    std::shared_ptr<void> gate;
+    DWORD delay_ms = 0;
+    HRESULT result = S_OK;
     {
-        ++f.calls;
-        return S_OK;
+        std::lock_guard lock(mutex_);
+        const auto found = faults_.find(step);
+        if (found == faults_.end())
+            return S_OK;
+        fault& f = found->second;
+        if (f.calls < f.after)
+        {
+            ++f.calls;
+            return S_OK;
+        }
+        gate = f.gate;
+        delay_ms = f.delay_ms;
+        result = f.result;
     }
-    return f.result;
+    // Outside the lock: other steps, and other calls of this one, go on meanwhile.
+    if (gate)
+        WaitForSingleObject(gate.get(), gate_limit_ms);
+    if (delay_ms)
+        Sleep(delay_ms);
+    return result;
 }
 
 void index_data::add_name(std::wstring_view name, std::size_t column)

@@ -78,22 +78,30 @@ struct index_item
 };
 
 // The faults of one index: a method name and the HRESULT it answers, optionally after some
-// successful calls. Counted per loaded index, that is per created search manager or data source.
+// successful calls; or a slow method, which waits (a delay, or until a gate the test opens) and then
+// works or fails. Counted per loaded index, that is per created search manager or data source.
 class fault_plan
 {
 public:
     struct fault
     {
+        // S_OK: the step works once it has waited.
         HRESULT result = E_FAIL;
         unsigned after = 0;
         unsigned calls = 0;
+        DWORD delay_ms = 0;
+        // A named manual-reset event, made when the index is loaded; a call waits until it is set (at
+        // most `gate_limit_ms`, so that a test that never opens it cannot hang).
+        std::shared_ptr<void> gate;
     };
+    static constexpr DWORD gate_limit_ms = 60000;
 
     // The names a "faults" member may use.
     static const std::vector<std::string>& step_names();
 
+    void add(const std::string& step, fault f);
     void add(const std::string& step, HRESULT result, unsigned after);
-    // S_OK, or the HRESULT to answer instead of doing the step.
+    // S_OK, or the HRESULT to answer instead of doing the step; waits first when the step is slow.
     HRESULT check(std::string_view step) noexcept;
 
 private:

@@ -809,9 +809,92 @@ private:
         }
     }
 
+    static bool is_date_function(const token& t)
+    {
+        return is_keyword(t, L"DATEADD") || is_keyword(t, L"GETGMTDATE");
+    }
+
+    // GETGMTDATE() is the time of the query (UTC, as the index's dates are); DATEADD(<unit>, <whole
+    // number>, <date>) moves a date by YEAR, QUARTER, MONTH, WEEK, DAY, HOUR, MINUTE or SECOND; the date
+    // is GETGMTDATE(), another DATEADD or a quoted date.
+    date_value parse_date_expression()
+    {
+        const token& name = next();
+        if (is_keyword(name, L"GETGMTDATE"))
+        {
+            expect_symbol(L"(");
+            expect_symbol(L")");
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            return date_value{static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                                        now.dwLowDateTime)};
+        }
+        if (name.kind == token_kind::string)
+        {
+            if (auto date = parse_date(name.text))
+                return *date;
+            fail("expected a date 'YYYY/MM/DD hh:mm:ss'", name);
+        }
+        if (!is_keyword(name, L"DATEADD"))
+            fail("expected GETGMTDATE(), DATEADD(...) or a quoted date", name);
+        expect_symbol(L"(");
+        const token& unit = next();
+        static const std::pair<const wchar_t*, std::int64_t> fixed_units[] = {
+            {L"WEEK", 7 * 86400}, {L"DAY", 86400}, {L"HOUR", 3600}, {L"MINUTE", 60}, {L"SECOND", 1}};
+        static const std::pair<const wchar_t*, int> month_units[] = {{L"YEAR", 12}, {L"QUARTER", 3}, {L"MONTH", 1}};
+        const auto fixed = std::find_if(std::begin(fixed_units), std::end(fixed_units),
+                                        [&](const auto& u) { return is_keyword(unit, u.first); });
+        const auto months = std::find_if(std::begin(month_units), std::end(month_units),
+                                         [&](const auto& u) { return is_keyword(unit, u.first); });
+        if (fixed == std::end(fixed_units) && months == std::end(month_units))
+            fail("DATEADD takes YEAR, QUARTER, MONTH, WEEK, DAY, HOUR, MINUTE or SECOND", unit);
+        expect_symbol(L",");
+        const bool negative = take_symbol(L"-");
+        const token& count = next();
+        if (count.kind != token_kind::number || count.text.find_first_not_of(L"0123456789") != std::wstring::npos ||
+            count.text.size() > 9)
+            fail("DATEADD takes a whole number", count);
+        const std::int64_t amount = (negative ? -1 : 1) * std::stoll(count.text);
+        expect_symbol(L",");
+        date_value date = parse_date_expression();
+        expect_symbol(L")");
+        if (fixed != std::end(fixed_units))
+            return date_value{date.ticks + amount * fixed->second * 10'000'000ll};
+        return add_months(date, amount * months->second, unit);
+    }
+
+    // Calendar months: the day of the month is kept, or the month's last day when it has fewer.
+    date_value add_months(date_value date, std::int64_t months, const token& at)
+    {
+        FILETIME time{static_cast<DWORD>(date.ticks), static_cast<DWORD>(static_cast<std::uint64_t>(date.ticks) >> 32)};
+        SYSTEMTIME parts{};
+        if (!FileTimeToSystemTime(&time, &parts))
+            fail("DATEADD leaves the range of dates", at);
+        const std::int64_t month = parts.wYear * 12ll + (parts.wMonth - 1) + months;
+        if (month < 1601 * 12 || month > 30827 * 12)
+            fail("DATEADD leaves the range of dates", at);
+        parts.wYear = static_cast<WORD>(month / 12);
+        parts.wMonth = static_cast<WORD>(month % 12 + 1);
+        static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (parts.wYear % 4 == 0 && parts.wYear % 100 != 0) || parts.wYear % 400 == 0;
+        const int last = days[parts.wMonth - 1] + (parts.wMonth == 2 && leap ? 1 : 0);
+        parts.wDay = static_cast<WORD>(std::min<int>(parts.wDay, last));
+        if (!SystemTimeToFileTime(&parts, &time))
+            fail("DATEADD leaves the range of dates", at);
+        return date_value{static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                                    time.dwLowDateTime)};
+    }
+
     literal parse_literal()
     {
         literal result;
+        if (is_date_function(peek()) && peek(1).kind == token_kind::symbol && peek(1).text == L"(")
+        {
+            result.kind = literal::form::string;
+            result.date = parse_date_expression();
+            result.text = format_date(*result.date);
+            return result;
+        }
         const bool negative = take_symbol(L"-");
         const token& t = next();
         if (t.kind == token_kind::string && !negative)

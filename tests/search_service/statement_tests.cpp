@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 
 namespace
@@ -158,6 +160,71 @@ TEST(where_clause, selects_the_items_the_predicate_holds_for)
     {
         SCOPED_TRACE(testing::PrintToString(std::wstring(row.where)));
         EXPECT_EQ(select_names(row.where), row.expected);
+    }
+}
+
+// The forms the default configuration's "Recent files" searches use (the type condition holds for
+// every file), against dates an hour, a day less a minute, three days, twenty days and fourteen months
+// old; the other units, nesting, and what the stand-in refuses.
+TEST(where_clause, date_functions_count_back_from_the_query_time)
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ago = [&](long long seconds) {
+        const std::uint64_t ticks = ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
+                                    static_cast<std::uint64_t>(seconds) * 10'000'000ull;
+        const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        SYSTEMTIME parts{};
+        FileTimeToSystemTime(&time, &parts);
+        char text[32] = {};
+        std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", parts.wYear, parts.wMonth, parts.wDay,
+                      parts.wHour, parts.wMinute, parts.wSecond);
+        return std::string(text);
+    };
+    constexpr long long hour = 3600, day = 24 * hour;
+    // Written with a minute's margin: the statement runs a little after these dates were taken.
+    const std::pair<const char*, long long> items[] = {
+        {"hour.txt", hour}, {"day.txt", day - 60}, {"three days.txt", 3 * day}, {"twenty days.txt", 20 * day},
+        {"fourteen months.txt", 425 * day}};
+    std::string json = R"({"items": [)";
+    for (const auto& [name, age] : items)
+        json += std::string(json.back() == '[' ? "" : ", ") + R"({"path": "C:\\R\\)" + name + R"(", "date_modified": ")" +
+                ago(age) + "\"}";
+    json += "]}";
+    index_file index(json);
+    const struct { const wchar_t* where; std::vector<std::wstring> expected; } rows[] = {
+        {L"System.DateModified >= DATEADD(HOUR, -24, GETGMTDATE()) AND System.ItemType <> 'Directory'",
+         names({L"hour.txt", L"day.txt"})},
+        {L"System.DateModified >= DATEADD(DAY, -7, GETGMTDATE())",
+         names({L"hour.txt", L"day.txt", L"three days.txt"})},
+        {L"System.DateModified >= DATEADD(day, -30, GetGmtDate())",
+         names({L"hour.txt", L"day.txt", L"three days.txt", L"twenty days.txt"})},
+        {L"System.DateModified < DATEADD(HOUR, -2, GETGMTDATE())",
+         names({L"three days.txt", L"twenty days.txt", L"fourteen months.txt", L"day.txt"})},
+        {L"System.DateModified >= DATEADD(WEEK, -1, DATEADD(DAY, -14, GETGMTDATE()))",
+         names({L"hour.txt", L"day.txt", L"three days.txt", L"twenty days.txt"})},
+        {L"System.DateModified >= DATEADD(MONTH, -1, GETGMTDATE())",
+         names({L"hour.txt", L"day.txt", L"three days.txt", L"twenty days.txt"})},
+        {L"System.DateModified >= DATEADD(YEAR, -1, GETGMTDATE())",
+         names({L"hour.txt", L"day.txt", L"three days.txt", L"twenty days.txt"})},
+        {L"System.DateModified >= DATEADD(QUARTER, -5, GETGMTDATE())",
+         names({L"hour.txt", L"day.txt", L"three days.txt", L"twenty days.txt", L"fourteen months.txt"})},
+        {L"System.DateModified > DATEADD(MINUTE, 1, GETGMTDATE()) OR System.DateModified > DATEADD(SECOND, 5, "
+         L"'2030-01-01 00:00:00')",
+         names({})},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(row.where)));
+        EXPECT_EQ(select_names(row.where), row.expected);
+    }
+    for (const wchar_t* where : {L"System.DateModified >= DATEADD(FORTNIGHT, -1, GETGMTDATE())",
+                                 L"System.DateModified >= DATEADD(DAY, -1.5, GETGMTDATE())",
+                                 L"System.DateModified >= DATEADD(DAY, -1, GETDATE())",
+                                 L"System.DateModified >= DATEADD(DAY, -1, GETGMTDATE()"})
+    {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(where)));
+        EXPECT_EQ(run_statement(std::wstring(L"SELECT Path FROM SystemIndex WHERE ") + where).result, DB_E_ERRORSINCOMMAND);
     }
 }
 
