@@ -263,7 +263,7 @@ void row_update_benchmark(const std::filesystem::path& scratch)
     const double filter = benchmark_support::nanoseconds_per_call(
         [&] { sink += callback->updated_file_path(saved.get(), path); }, 200);
     const double lookup = benchmark_support::nanoseconds_per_call(
-        [&] { sink += process_search_cache().has_finished_record(path); }, 200);
+        [&] { sink += process_search_cache().has_listed_record(path); }, 200);
     const double identifier = benchmark_support::nanoseconds_per_call(
         [&] { sink += static_cast<bool>(create_result_item(path, {L"Work"}, {})); }, 200);
     const auto item = create_result_item(path, {L"Work"}, {});

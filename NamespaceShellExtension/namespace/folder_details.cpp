@@ -70,11 +70,11 @@ bool is_virtual_kind(std::uint8_t kind) noexcept
            kind == static_cast<std::uint8_t>(item_kind::quick_pins_group);
 }
 
-// The keywords or people that the search which found `path` read, joined; false when no finished search
+// The keywords or people that the search which found `path` read, joined; false when no search
 // lists the file.
 bool cached_list_text(std::wstring_view path, bool keywords, std::wstring& text)
 {
-    return process_search_cache().visit_finished_record(path, [&](const search_result_record& record) {
+    return process_search_cache().visit_listed_record(path, [&](const search_result_record& record) {
         text = join_for_column(keywords ? record.keywords : record.people);
     });
 }

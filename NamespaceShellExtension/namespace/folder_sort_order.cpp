@@ -134,7 +134,7 @@ struct cached_facts
 std::optional<cached_facts> find_cached(const search_and_action_item_data* item, special_column column)
 {
     cached_facts facts;
-    const bool found = process_search_cache().visit_finished_record(field_view(item->path), [&](const search_result_record& r) {
+    const bool found = process_search_cache().visit_listed_record(field_view(item->path), [&](const search_result_record& r) {
         switch (column)
         {
         case special_column::item_type:

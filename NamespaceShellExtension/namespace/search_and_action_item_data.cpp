@@ -103,19 +103,6 @@ std::uint16_t order_field(std::int64_t order) noexcept
 {
     return static_cast<std::uint16_t>(order);
 }
-
-std::wstring join_sorted(std::vector<std::wstring> values)
-{
-    std::sort(values.begin(), values.end());
-    std::wstring text;
-    for (std::size_t i = 0; i < values.size(); ++i)
-    {
-        if (i > 0)
-            text += L';';
-        text += values[i];
-    }
-    return text;
-}
 } // namespace
 
 const search_and_action_item_data* own_item_data(PCUITEMID_CHILD child) noexcept
@@ -197,6 +184,86 @@ bool is_recycle_bin_path(std::wstring_view path)
            folded.find(L"\\$recycler\\") != std::wstring::npos;
 }
 
+namespace
+{
+// The values sorted and joined with ";" onto the end of `text`.
+void append_sorted(std::wstring& text, const std::vector<std::wstring>& values)
+{
+    if (values.empty())
+        return;
+    if (values.size() == 1)
+    {
+        text += values.front();
+        return;
+    }
+    std::vector<const std::wstring*> sorted;
+    sorted.reserve(values.size());
+    for (const auto& value : values)
+        sorted.push_back(&value);
+    std::sort(sorted.begin(), sorted.end(), [](const std::wstring* a, const std::wstring* b) { return *a < *b; });
+    for (std::size_t i = 0; i < sorted.size(); ++i)
+    {
+        if (i > 0)
+            text += L';';
+        text += *sorted[i];
+    }
+}
+} // namespace
+
+result_row::result_row(std::wstring_view path, const std::vector<std::wstring>& keywords,
+                       const std::vector<std::wstring>& people, std::uint64_t stamp)
+    : path_length_(path.size()), stamp_(stamp)
+{
+    std::size_t length = path.size() + 3;
+    for (const auto* list : {&keywords, &people})
+        for (const auto& value : *list)
+            length += value.size() + 1;
+    text_.reserve(length);
+    text_.append(path);
+    text_ += L'\0';
+    append_sorted(text_, keywords);
+    keywords_length_ = text_.size() - path_length_ - 1;
+    text_ += L'\0';
+    append_sorted(text_, people);
+}
+
+std::optional<result_row> check_result(const std::wstring& path, const std::vector<std::wstring>& keywords,
+                                       const std::vector<std::wstring>& people, volume_guard& guard)
+{
+    if (is_recycle_bin_path(path))
+        return std::nullopt;
+    // Reading the attributes of a file on a share that stopped answering would hold this thread for the
+    // system's whole network time-out.
+    if (!guard.is_responsive(path))
+        return std::nullopt;
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes))
+        return std::nullopt;
+    return result_row(path, keywords, people, file_stamp(attributes));
+}
+
+std::vector<result_row> check_results(std::span<const search_result_record> records)
+{
+    std::vector<result_row> rows;
+    rows.reserve(records.size());
+    auto& guard = process_volume_guard();
+    for (const auto& record : records)
+        if (auto row = check_result(record.path, record.keywords, record.people, guard))
+            rows.push_back(std::move(*row));
+    return rows;
+}
+
+unique_child_id create_result_item(const result_row& row)
+{
+    auto id = allocate_item(item_kind::search_result);
+    auto* item = data_of(id);
+    copy_text(item->path, row.path());
+    copy_text(item->keywords, row.keywords());
+    copy_text(item->people, row.people());
+    item->stamp = row.stamp();
+    return id;
+}
+
 unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
                                    const std::vector<std::wstring>& people)
 {
@@ -206,38 +273,24 @@ unique_child_id create_result_item(std::wstring_view path, const std::vector<std
 unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
                                    const std::vector<std::wstring>& people, volume_guard& guard)
 {
-    if (is_recycle_bin_path(path))
-        return {};
-    const std::wstring full_path(path);
-    // Reading the attributes of a file on a share that stopped answering would hold this thread for the
-    // system's whole network time-out.
-    if (!guard.is_responsive(full_path))
-        return {};
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!GetFileAttributesExW(full_path.c_str(), GetFileExInfoStandard, &attributes))
-        return {};
-
-    auto id = allocate_item(item_kind::search_result);
-    auto* item = data_of(id);
-    copy_text(item->path, full_path);
-    copy_text(item->keywords, join_sorted(keywords));
-    copy_text(item->people, join_sorted(people));
-    item->stamp = file_stamp(attributes);
-    return id;
+    const auto row = check_result(std::wstring(path), keywords, people, guard);
+    return row ? create_result_item(*row) : unique_child_id();
 }
 
 unique_child_id create_result_item(const search_result_record& record)
 {
-    return create_result_item(record.path, record.keywords, record.people);
+    const auto row = check_result(record.path, record.keywords, record.people, process_volume_guard());
+    return row ? create_result_item(*row) : unique_child_id();
 }
 
 std::vector<unique_child_id> create_result_items(const std::vector<search_result_record>& records)
 {
     std::vector<unique_child_id> items;
     items.reserve(records.size());
+    auto& guard = process_volume_guard();
     for (const auto& record : records)
-        if (auto item = create_result_item(record))
-            items.push_back(std::move(item));
+        if (const auto row = check_result(record.path, record.keywords, record.people, guard))
+            items.push_back(create_result_item(*row));
     return items;
 }
 

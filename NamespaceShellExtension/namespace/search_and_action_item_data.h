@@ -18,6 +18,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,8 +113,46 @@ unique_child_id create_search_item(const namespace_settings::folder_record& fold
                                    const std::vector<all_tags_settings::tag_record>& tags,
                                    const std::vector<all_people_settings::person_record>& people);
 
-// A search result, or an empty identifier when the result is dropped: its path lies in a recycle bin,
-// on a volume the unresponsive-volume guard will not touch, or the file is gone.
+// What a search result's identifier is made of once the result has passed its checks: the path as the
+// search returned it, the keywords and the people each sorted and joined with ";", and the file's change
+// stamp. An enumerator keeps these (a few hundred bytes) instead of 12066-byte identifiers and makes each
+// identifier when it hands it out.
+class result_row
+{
+public:
+    result_row(std::wstring_view path, const std::vector<std::wstring>& keywords,
+               const std::vector<std::wstring>& people, std::uint64_t stamp);
+
+    std::wstring_view path() const noexcept { return std::wstring_view(text_).substr(0, path_length_); }
+    std::wstring_view keywords() const noexcept
+    {
+        return std::wstring_view(text_).substr(path_length_ + 1, keywords_length_);
+    }
+    std::wstring_view people() const noexcept
+    {
+        return std::wstring_view(text_).substr(path_length_ + 1 + keywords_length_ + 1);
+    }
+    std::uint64_t stamp() const noexcept { return stamp_; }
+
+private:
+    // The path, the keywords and the people, one after another, each followed by a NUL.
+    std::wstring text_;
+    std::size_t path_length_ = 0;
+    std::size_t keywords_length_ = 0;
+    std::uint64_t stamp_ = 0;
+};
+
+// The checks of a search result: none when its path lies in a recycle bin, on a volume the
+// unresponsive-volume guard will not touch, or the file is gone; otherwise its row, with the stamp of the
+// attributes just read.
+std::optional<result_row> check_result(const std::wstring& path, const std::vector<std::wstring>& keywords,
+                                       const std::vector<std::wstring>& people, volume_guard& guard);
+// The rows of a search's records that pass the checks, in the records' order, asking the process's guard.
+std::vector<result_row> check_results(std::span<const search_result_record> records);
+// The identifier of a checked row.
+unique_child_id create_result_item(const result_row& row);
+
+// A search result, or an empty identifier when the result is dropped (check_result).
 unique_child_id create_result_item(std::wstring_view path, const std::vector<std::wstring>& keywords,
                                    const std::vector<std::wstring>& people);
 unique_child_id create_result_item(const search_result_record& record);
@@ -121,7 +161,7 @@ unique_child_id create_result_item(std::wstring_view path, const std::vector<std
                                    const std::vector<std::wstring>& people, volume_guard& guard);
 
 // The result items of a search's rows, in the rows' order, without the rows that create_result_item
-// drops. This is what the worker threads of a saved search hand to its enumerator.
+// drops: what a listing of the search hands to the view.
 std::vector<unique_child_id> create_result_items(const std::vector<search_result_record>& records);
 
 // A quick pins store entry: a group (kind 5) or a pin (kind 4). `position` is the entry's index in the

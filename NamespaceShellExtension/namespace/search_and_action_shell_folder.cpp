@@ -244,7 +244,8 @@ HRESULT fill_enumerator(bool is_quick_pins, search_and_action_item_data_enum_id_
         enumerator.complete();
     }
     else if (found.must_search)
-        start_search_thread(enumerator, std::move(resolved), std::move(key));
+        // The claim goes with the thread; should the start fail, it marks the entry failed on its way out.
+        start_search_thread(enumerator, std::move(found.run), std::move(resolved));
     else
         start_wait_thread(enumerator, std::move(resolved), std::move(key));
     return S_OK;

@@ -328,7 +328,7 @@ bool shell_folder_view_cb::update_listed_row(const wchar_t* path) noexcept
     {
         std::vector<std::wstring> keywords;
         std::vector<std::wstring> people;
-        const bool listed = process_search_cache().visit_finished_record(path, [&](const search_result_record& record) {
+        const bool listed = process_search_cache().visit_listed_record(path, [&](const search_result_record& record) {
             keywords = record.keywords;
             people = record.people;
         });

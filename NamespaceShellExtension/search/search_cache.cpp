@@ -1,10 +1,33 @@
 #include "search/search_cache.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cwctype>
+#include <limits>
+
+// One run of one query. Every field is guarded by the mutex of the cache that made the run.
+struct search_run_state
+{
+    search_state state = search_state::running;
+    // When the state last changed.
+    search_cache::clock::time_point changed_at{};
+    // In the order the index returned them; a running search appends, nothing else ever removes.
+    std::vector<search_result_record> records;
+    // (path_hash of a record's path, its index), sorted, for records[0, indexed); the few rows after
+    // them are compared one by one until the next batch of them is indexed.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> path_index;
+    std::size_t indexed = 0;
+    // Followers wait on this for new rows or the end of the run; `wake_at` is the row count that the
+    // first of them waits for (none waits: the largest value).
+    std::condition_variable changed;
+    std::size_t wake_at = std::numeric_limits<std::size_t>::max();
+};
 
 namespace
 {
+// Rows a running search adds before they are indexed.
+constexpr std::size_t index_batch_rows = 256;
+
 bool equal_after_lower_casing(std::wstring_view a, std::wstring_view b) noexcept
 {
     if (a.size() != b.size())
@@ -15,14 +38,46 @@ bool equal_after_lower_casing(std::wstring_view a, std::wstring_view b) noexcept
     return true;
 }
 
-std::vector<std::pair<std::uint64_t, std::uint32_t>> index_paths(const std::vector<search_result_record>& records)
+// Indexes the rows after `indexed`. Without memory for that the rows stay unindexed, still found one by
+// one: nothing is lost.
+void index_new_rows(search_run_state& run) noexcept
 {
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> index;
-    index.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i)
-        index.emplace_back(search_cache::path_hash(records[i].path), static_cast<std::uint32_t>(i));
-    std::sort(index.begin(), index.end());
-    return index;
+    const std::size_t before = run.path_index.size();
+    try
+    {
+        run.path_index.reserve(run.records.size());
+    }
+    catch (...)
+    {
+        return;
+    }
+    for (std::size_t i = run.indexed; i < run.records.size(); ++i)
+        run.path_index.emplace_back(search_cache::path_hash(run.records[i].path), static_cast<std::uint32_t>(i));
+    std::sort(run.path_index.begin() + static_cast<std::ptrdiff_t>(before), run.path_index.end());
+    // Merges without a buffer when none can be had; it never throws for these pairs.
+    std::inplace_merge(run.path_index.begin(), run.path_index.begin() + static_cast<std::ptrdiff_t>(before),
+                       run.path_index.end());
+    run.indexed = run.records.size();
+}
+
+const search_result_record* find_in_run(const search_run_state& run, std::wstring_view path, std::uint64_t hash)
+{
+    auto at = std::lower_bound(run.path_index.begin(), run.path_index.end(), std::pair<std::uint64_t, std::uint32_t>(hash, 0));
+    for (; at != run.path_index.end() && at->first == hash; ++at)
+    {
+        const auto& record = run.records[at->second];
+        if (equal_after_lower_casing(record.path, path))
+            return &record;
+    }
+    for (std::size_t i = run.indexed; i < run.records.size(); ++i)
+        if (equal_after_lower_casing(run.records[i].path, path))
+            return &run.records[i];
+    return nullptr;
+}
+
+bool is_listed(const search_run_state& run) noexcept
+{
+    return run.state == search_state::finished || run.state == search_state::running;
 }
 } // namespace
 
@@ -34,12 +89,101 @@ std::wstring search_cache_key(std::wstring_view text)
     return key;
 }
 
+search_run::search_run(search_cache& cache, std::shared_ptr<search_run_state> state) noexcept
+    : cache_(&cache), state_(std::move(state))
+{
+}
+
+search_run::search_run(search_run&& other) noexcept : cache_(other.cache_), state_(std::move(other.state_))
+{
+    other.cache_ = nullptr;
+}
+
+search_run& search_run::operator=(search_run&& other) noexcept
+{
+    if (this != &other)
+    {
+        fail();
+        cache_ = other.cache_;
+        state_ = std::move(other.state_);
+        other.cache_ = nullptr;
+    }
+    return *this;
+}
+
+search_run::~search_run()
+{
+    fail();
+}
+
+void search_run::append(const search_result_record& record)
+{
+    if (!state_)
+        return;
+    // Copied before the lock: a failed copy changes nothing.
+    search_result_record copy = record;
+    std::lock_guard lock(cache_->mutex_);
+    auto& run = *state_;
+    if (run.state != search_state::running)
+        return;
+    run.records.push_back(std::move(copy));
+    if (run.records.size() - run.indexed >= index_batch_rows)
+        index_new_rows(run);
+    if (run.records.size() >= run.wake_at)
+    {
+        run.wake_at = std::numeric_limits<std::size_t>::max();
+        run.changed.notify_all();
+    }
+}
+
+void search_run::finish() noexcept
+{
+    if (!state_)
+        return;
+    {
+        std::lock_guard lock(cache_->mutex_);
+        auto& run = *state_;
+        if (run.state == search_state::running)
+        {
+            index_new_rows(run);
+            run.state = search_state::finished;
+            run.changed_at = cache_->now_();
+        }
+        run.changed.notify_all();
+    }
+    state_.reset();
+}
+
+void search_run::fail() noexcept
+{
+    if (!state_)
+        return;
+    {
+        std::lock_guard lock(cache_->mutex_);
+        auto& run = *state_;
+        if (run.state == search_state::running)
+        {
+            run.state = search_state::failed;
+            run.changed_at = cache_->now_();
+        }
+        run.changed.notify_all();
+    }
+    state_.reset();
+}
+
 search_cache::search_cache() : search_cache([] { return clock::now(); })
 {
 }
 
 search_cache::search_cache(std::function<clock::time_point()> now) : now_(std::move(now))
 {
+}
+
+std::shared_ptr<search_run_state> search_cache::new_run(search_state state) const
+{
+    auto run = std::make_shared<search_run_state>();
+    run->state = state;
+    return run;
 }
 
 void search_cache::touch(entry& found)
@@ -49,15 +193,10 @@ void search_cache::touch(entry& found)
 
 void search_cache::evict_over_capacity()
 {
+    // A running search that is evicted goes on for the views that follow it; only the cache forgets it.
     while (entries_.size() > capacity && !recency_.empty())
     {
-        const auto found = entries_.find(recency_.back());
-        if (found != entries_.end())
-        {
-            // A waiter of an evicted search looks again and finds it gone.
-            found->second.changed->notify_all();
-            entries_.erase(found);
-        }
+        entries_.erase(recency_.back());
         recency_.pop_back();
     }
 }
@@ -70,6 +209,9 @@ search_cache_lookup search_cache::lookup(const std::wstring& key)
     auto found = entries_.find(key);
     if (found == entries_.end())
     {
+        // Everything that can fail comes before the first change: a failed allocation leaves the cache
+        // as it was.
+        auto fresh = new_run(search_state::running);
         recency_.push_front(key);
         try
         {
@@ -80,35 +222,39 @@ search_cache_lookup search_cache::lookup(const std::wstring& key)
             recency_.pop_front();
             throw;
         }
-        found->second.changed_at = now;
+        fresh->changed_at = now;
+        found->second.run = fresh;
         found->second.recency = recency_.begin();
         evict_over_capacity();
         result.must_search = true;
+        result.run = search_run(*this, std::move(fresh));
         return result;
     }
 
     auto& existing = found->second;
     touch(existing);
-    switch (existing.state)
+    switch (existing.run->state)
     {
-    case entry_state::finished:
-        if (now - existing.changed_at <= time_to_live)
+    case search_state::finished:
+        if (now - existing.run->changed_at <= time_to_live)
         {
-            result.records = existing.records;
+            result.records = existing.run->records;
             result.ready = true;
             return result;
         }
         [[fallthrough]];
-    case entry_state::failed:
-        existing.records.clear();
-        existing.records.shrink_to_fit();
-        existing.path_index.clear();
-        existing.path_index.shrink_to_fit();
-        existing.state = entry_state::running;
-        existing.changed_at = now;
+    case search_state::failed:
+    {
+        // A new run; the old one's rows go with the last of its holders.
+        auto fresh = new_run(search_state::running);
+        fresh->changed_at = now;
+        existing.run = fresh;
         result.must_search = true;
+        result.run = search_run(*this, std::move(fresh));
         return result;
-    case entry_state::running:
+    }
+    case search_state::running:
+        result.running = running_search(existing.run);
         break;
     }
     return result;
@@ -117,16 +263,15 @@ search_cache_lookup search_cache::lookup(const std::wstring& key)
 void search_cache::store(const std::wstring& key, std::vector<search_result_record> records)
 {
     // Indexed before the lock is taken: 25,000 rows take a few milliseconds to hash and sort.
-    auto index = index_paths(records);
+    auto finished = new_run(search_state::finished);
+    finished->records = std::move(records);
+    index_new_rows(*finished);
     std::lock_guard lock(mutex_);
     const auto found = entries_.find(key);
     if (found == entries_.end())
         return;
-    found->second.records = std::move(records);
-    found->second.path_index = std::move(index);
-    found->second.state = entry_state::finished;
-    found->second.changed_at = now_();
-    found->second.changed->notify_all();
+    finished->changed_at = now_();
+    found->second.run = std::move(finished);
 }
 
 void search_cache::fail(const std::wstring& key) noexcept
@@ -135,20 +280,33 @@ void search_cache::fail(const std::wstring& key) noexcept
     const auto found = entries_.find(key);
     if (found == entries_.end())
         return;
-    found->second.state = entry_state::failed;
-    found->second.changed_at = now_();
-    found->second.changed->notify_all();
+    auto& run = *found->second.run;
+    run.state = search_state::failed;
+    run.changed_at = now_();
+    run.changed.notify_all();
 }
 
-void search_cache::wait_for_change(const std::wstring& key, std::chrono::milliseconds timeout)
+search_progress search_cache::follow(const running_search& followed, std::size_t offset, std::chrono::milliseconds timeout)
 {
+    search_progress progress;
+    if (!followed.state_)
+    {
+        progress.state = search_state::failed;
+        return progress;
+    }
+    auto& run = *followed.state_;
     std::unique_lock lock(mutex_);
-    const auto found = entries_.find(key);
-    if (found == entries_.end() || found->second.state != entry_state::running)
-        return;
-    // Held by value: eviction may destroy the entry while this thread waits.
-    const auto changed = found->second.changed;
-    changed->wait_for(lock, timeout);
+    const std::size_t enough = offset + follow_batch_rows;
+    if (run.state == search_state::running && run.records.size() < enough)
+    {
+        run.wake_at = std::min(run.wake_at, enough);
+        run.changed.wait_for(lock, timeout,
+                             [&] { return run.state != search_state::running || run.records.size() >= enough; });
+    }
+    progress.state = run.state;
+    if (offset < run.records.size())
+        progress.records.assign(run.records.begin() + static_cast<std::ptrdiff_t>(offset), run.records.end());
+    return progress;
 }
 
 void search_cache::add_moved_path(std::wstring_view path)
@@ -176,21 +334,12 @@ std::uint64_t search_cache::path_hash(std::wstring_view path) noexcept
     return hash;
 }
 
-const search_result_record* search_cache::find_finished_record(std::wstring_view path, std::uint64_t hash) const
+const search_result_record* search_cache::find_listed_record(std::wstring_view path, std::uint64_t hash) const
 {
     for (const auto& [key, found] : entries_)
-    {
-        if (found.state != entry_state::finished)
-            continue;
-        auto at = std::lower_bound(found.path_index.begin(), found.path_index.end(),
-                                   std::pair<std::uint64_t, std::uint32_t>(hash, 0));
-        for (; at != found.path_index.end() && at->first == hash; ++at)
-        {
-            const auto& record = found.records[at->second];
-            if (equal_after_lower_casing(record.path, path))
-                return &record;
-        }
-    }
+        if (is_listed(*found.run))
+            if (const auto* record = find_in_run(*found.run, path, hash))
+                return record;
     return nullptr;
 }
 
@@ -204,26 +353,34 @@ std::size_t search_cache::rename_result_path(std::wstring_view old_path, const s
     insert_moved_path(std::move(moved));
     for (auto& [key, found] : entries_)
     {
-        if (found.state != entry_state::finished)
+        auto& run = *found.run;
+        if (!is_listed(run))
             continue;
         std::vector<std::size_t> positions;
-        auto at = std::lower_bound(found.path_index.begin(), found.path_index.end(),
+        auto at = std::lower_bound(run.path_index.begin(), run.path_index.end(),
                                    std::pair<std::uint64_t, std::uint32_t>(old_hash, 0));
-        for (; at != found.path_index.end() && at->first == old_hash; ++at)
-            if (equal_after_lower_casing(found.records[at->second].path, old_path))
-                positions.push_back(static_cast<std::size_t>(at - found.path_index.begin()));
-        if (positions.empty())
+        for (; at != run.path_index.end() && at->first == old_hash; ++at)
+            if (equal_after_lower_casing(run.records[at->second].path, old_path))
+                positions.push_back(static_cast<std::size_t>(at - run.path_index.begin()));
+        std::vector<std::size_t> unindexed;
+        for (std::size_t i = run.indexed; i < run.records.size(); ++i)
+            if (equal_after_lower_casing(run.records[i].path, old_path))
+                unindexed.push_back(i);
+        if (positions.empty() && unindexed.empty())
             continue;
         // Copies first, so that running out of memory leaves records and index as they were.
-        std::vector<std::wstring> new_paths(positions.size(), new_path);
+        std::vector<std::wstring> new_paths(positions.size() + unindexed.size(), new_path);
         for (std::size_t i = 0; i < positions.size(); ++i)
         {
-            auto& slot = found.path_index[positions[i]];
-            found.records[slot.second].path.swap(new_paths[i]);
+            auto& slot = run.path_index[positions[i]];
+            run.records[slot.second].path.swap(new_paths[i]);
             slot.first = new_hash;
         }
-        std::sort(found.path_index.begin(), found.path_index.end());
-        renamed += positions.size();
+        for (std::size_t i = 0; i < unindexed.size(); ++i)
+            run.records[unindexed[i]].path.swap(new_paths[positions.size() + i]);
+        if (!positions.empty())
+            std::sort(run.path_index.begin(), run.path_index.end());
+        renamed += positions.size() + unindexed.size();
     }
     return renamed;
 }

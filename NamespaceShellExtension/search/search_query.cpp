@@ -256,6 +256,15 @@ std::vector<std::wstring> read_multi_valued_column(DBSTATUS status, const VARIAN
 std::vector<search_result_record> run_search(std::wstring_view name_pattern, std::wstring_view query,
                                              std::wstring_view keyword_filter)
 {
+    std::vector<search_result_record> records;
+    run_search(name_pattern, query, keyword_filter,
+               [&](search_result_record&& record) { records.push_back(std::move(record)); });
+    return records;
+}
+
+void run_search(std::wstring_view name_pattern, std::wstring_view query, std::wstring_view keyword_filter,
+                const search_row_sink& on_row)
+{
     const auto sql = generate_sql(name_pattern, query, keyword_filter);
 
     CLSID provider{};
@@ -270,22 +279,21 @@ std::vector<search_result_record> run_search(std::wstring_view name_pattern, std
     if (!create_session)
         throw std::runtime_error("Failed to get IDBCreateSession interface.");
 
-    std::vector<search_result_record> records;
     com_ptr<IDBCreateCommand> session;
     if (FAILED(create_session->CreateSession(nullptr, IID_IDBCreateCommand,
                                              reinterpret_cast<IUnknown**>(session.put()))) ||
         !session)
-        return records;
+        return;
     com_ptr<ICommandText> command;
     if (FAILED(session->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.put()))) ||
         !command)
-        return records;
+        return;
     if (FAILED(command->SetCommandText(DBGUID_DEFAULT, sql.get())))
-        return records;
+        return;
     com_ptr<IRowset> rowset;
     if (FAILED(command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.put()))) ||
         !rowset)
-        return records;
+        return;
 
     auto accessor = rowset.try_query<IAccessor>();
     if (!accessor)
@@ -307,12 +315,17 @@ std::vector<search_result_record> run_search(std::wstring_view name_pattern, std
         const HRESULT fetched = rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &handles);
         if (FAILED(fetched) || obtained == 0)
             break;
-        const held_row row_guard(rowset.get(), handle);
-        std::memset(&row, 0, sizeof(row));
-        const row_variants variants(row);
-        if (FAILED(rowset->GetData(handle, accessor_handle, &row)))
-            break;
-        records.push_back(read_record(row));
+        search_result_record record;
+        {
+            const held_row row_guard(rowset.get(), handle);
+            std::memset(&row, 0, sizeof(row));
+            const row_variants variants(row);
+            if (FAILED(rowset->GetData(handle, accessor_handle, &row)))
+                break;
+            record = read_record(row);
+        }
+        // The row is given back before the caller takes the record: a caller that waits or fails holds
+        // nothing of the provider's.
+        on_row(std::move(record));
     }
-    return records;
 }

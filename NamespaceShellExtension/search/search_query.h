@@ -9,6 +9,7 @@
 #include <oaidl.h>
 #include <oledb.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,13 @@ std::wstring search_where_restrictions(std::wstring_view name_pattern, std::wstr
 // row) ends the list early, without an error, with the rows read so far.
 std::vector<search_result_record> run_search(std::wstring_view name_pattern, std::wstring_view query,
                                              std::wstring_view keyword_filter);
+
+// The same, handing each row to `on_row` as soon as it is read, in the index's order (`on_row` may take
+// the record). An exception from `on_row` ends the search, every row and the accessor given back, and
+// leaves run_search.
+using search_row_sink = std::function<void(search_result_record&& record)>;
+void run_search(std::wstring_view name_pattern, std::wstring_view query, std::wstring_view keyword_filter,
+                const search_row_sink& on_row);
 
 // A multi-valued column (System.Keywords, System.Photo.PeopleNames) as its list of non-empty strings:
 // nothing unless the status is OK; one entry for a non-empty VT_BSTR; every non-empty element of a

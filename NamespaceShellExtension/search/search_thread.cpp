@@ -7,24 +7,51 @@
 
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
 
 namespace
 {
-// Hands the rows over and completes the target whatever happens on the way: an enumerator left
-// incomplete would make Explorer's Next wait for ever.
-void deliver(search_results_target& target, const std::vector<search_result_record>& records) noexcept
+// Hands rows to the target until it refuses them or nobody reads them any more, and completes it
+// exactly once: an enumerator left incomplete would make Explorer's Next wait for ever.
+class delivery
 {
-    try
+public:
+    explicit delivery(search_results_target& target) noexcept : target_(target) {}
+    delivery(const delivery&) = delete;
+    delivery& operator=(const delivery&) = delete;
+    ~delivery() { complete(); }
+
+    // Whether anyone still takes rows.
+    bool open() const noexcept { return !completed_ && target_.wants_results(); }
+
+    void deliver(std::span<const search_result_record> records) noexcept
     {
-        target.append_results(records);
+        if (records.empty() || !open())
+            return;
+        try
+        {
+            target_.append_results(records);
+        }
+        catch (...)
+        {
+            log_caught_exception("Search thread");
+            complete();
+        }
     }
-    catch (...)
+
+    void complete() noexcept
     {
-        log_caught_exception("Search thread");
+        if (!completed_)
+            target_.complete();
+        completed_ = true;
     }
-    target.complete();
-}
+
+private:
+    search_results_target& target_;
+    bool completed_ = false;
+};
 
 void log_search_exception(const char* text) noexcept
 {
@@ -37,50 +64,76 @@ void log_search_exception(const char* text) noexcept
     }
 }
 
-// Runs the query, stores the rows and delivers them; on failure marks the entry failed and completes
-// the target empty. COM is initialised by the caller.
-void run_and_deliver(search_results_target& target, search_cache& cache, const std::wstring& query,
-                     const std::wstring& key) noexcept
+// Runs the query: each row goes to the cache first (the columns of a row the view shows come from
+// there) and then to the target. Ends the run finished, or failed when the search throws; the rows
+// delivered so far stay. Completing the target is the caller's. COM is initialised by the caller.
+void run_and_deliver(delivery& to, search_run& run, const std::wstring& query) noexcept
 {
-    std::vector<search_result_record> records;
     try
     {
-        records = run_search(L"*", query, L"");
+        run_search(L"*", query, L"", [&](search_result_record&& record) {
+            run.append(record);
+            to.deliver({&record, 1});
+        });
+        run.finish();
     }
     catch (const std::exception& e)
     {
         log_search_exception(e.what());
-        cache.fail(key);
-        target.complete();
-        return;
+        run.fail();
     }
     catch (...)
     {
         log_search_exception("unknown exception");
-        cache.fail(key);
-        target.complete();
-        return;
+        run.fail();
     }
-    try
+}
+
+// Follows another thread's run of the query, or runs it when that becomes this thread's duty.
+void follow_or_run(delivery& to, search_cache& cache, const std::wstring& query, const std::wstring& key)
+{
+    for (;;)
     {
-        cache.store(key, records);
+        auto found = cache.lookup(key);
+        if (found.ready)
+        {
+            to.deliver(found.records);
+            return;
+        }
+        if (found.must_search)
+        {
+            run_and_deliver(to, found.run, query);
+            return;
+        }
+        // The rows found so far at once, then the rest in batches.
+        std::size_t offset = 0;
+        auto wait = std::chrono::milliseconds(0);
+        search_progress progress;
+        do
+        {
+            // Nobody reads the rows any more: the search goes on without this thread.
+            if (!to.open())
+                return;
+            progress = cache.follow(found.running, offset, wait);
+            to.deliver(progress.records);
+            offset += progress.records.size();
+            wait = search_follow_period;
+        } while (progress.state == search_state::running);
+        // A run that failed midway ends the list with the rows it found; one that found nothing is
+        // looked up again, and may now be this thread's to run.
+        if (progress.state == search_state::finished || offset > 0)
+            return;
     }
-    catch (...)
-    {
-        // No memory for the cache's copy: the rows still reach this enumerator, and the next one
-        // searches again.
-        cache.fail(key);
-    }
-    deliver(target, records);
 }
 
 struct thread_context
 {
     search_results_target* target = nullptr;
     search_cache* cache = nullptr;
+    // The search thread's claim; empty for a waiting thread.
+    search_run run;
     std::wstring query;
     std::wstring key;
-    bool waits = false;
     // A reference on the module that holds this code: the thread can outlive every COM object of ours,
     // and Explorer must not unload the DLL under it.
     HMODULE module = nullptr;
@@ -92,10 +145,10 @@ DWORD WINAPI worker_thread(void* parameter)
     {
         std::unique_ptr<thread_context> context(static_cast<thread_context*>(parameter));
         module = context->module;
-        if (context->waits)
-            wait_thread(*context->target, *context->cache, context->query, context->key);
+        if (context->run)
+            search_thread(*context->target, std::move(context->run), context->query);
         else
-            search_thread(*context->target, *context->cache, context->query, context->key);
+            wait_thread(*context->target, *context->cache, context->query, context->key);
         context->target->release_reference();
     }
     if (module)
@@ -103,15 +156,17 @@ DWORD WINAPI worker_thread(void* parameter)
     return 0;
 }
 
-void start_worker(search_results_target& target, search_cache& cache, std::wstring query, std::wstring key,
-                  bool waits)
+// When anything here fails, the context (or, before it is made, the parameter) takes the search
+// thread's claim with it, and that marks the cache entry failed.
+void start_worker(search_results_target& target, search_cache* cache, search_run run, std::wstring query,
+                  std::wstring key)
 {
     auto context = std::make_unique<thread_context>();
     context->target = &target;
-    context->cache = &cache;
+    context->cache = cache;
+    context->run = std::move(run);
     context->query = std::move(query);
     context->key = std::move(key);
-    context->waits = waits;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&worker_thread),
                        &context->module);
     target.add_reference();
@@ -122,8 +177,6 @@ void start_worker(search_results_target& target, search_cache& cache, std::wstri
         target.release_reference();
         if (context->module)
             FreeLibrary(context->module);
-        if (!waits)
-            cache.fail(context->key);
         throw std::system_error(static_cast<int>(error), std::system_category(), "CreateThread");
     }
     context.release();
@@ -131,8 +184,7 @@ void start_worker(search_results_target& target, search_cache& cache, std::wstri
 }
 } // namespace
 
-void search_thread(search_results_target& target, search_cache& cache, const std::wstring& query,
-                   const std::wstring& key)
+void search_thread(search_results_target& target, search_run run, const std::wstring& query) noexcept
 {
     const HRESULT initialized = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(initialized) && initialized != RPC_E_CHANGED_MODE)
@@ -146,60 +198,43 @@ void search_thread(search_results_target& target, search_cache& cache, const std
         {
         }
     }
-    run_and_deliver(target, cache, query, key);
+    {
+        delivery to(target);
+        run_and_deliver(to, run, query);
+    }
     if (SUCCEEDED(initialized))
         CoUninitialize();
 }
 
 void wait_thread(search_results_target& target, search_cache& cache, const std::wstring& query,
-                 const std::wstring& key)
+                 const std::wstring& key) noexcept
 {
     const HRESULT initialized = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    try
     {
-        for (;;)
+        delivery to(target);
+        try
         {
-            const auto attempt = std::chrono::steady_clock::now();
-            auto found = cache.lookup(key);
-            if (found.ready)
-            {
-                deliver(target, found.records);
-                break;
-            }
-            if (found.must_search)
-            {
-                run_and_deliver(target, cache, query, key);
-                break;
-            }
-            // store and fail wake this early; otherwise look again 100 ms after this attempt began.
-            const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-                attempt + search_wait_period - std::chrono::steady_clock::now());
-            if (remaining.count() > 0)
-                cache.wait_for_change(key, remaining);
+            follow_or_run(to, cache, query, key);
         }
-    }
-    catch (...)
-    {
-        log_caught_exception("Search thread");
-        target.complete();
+        catch (...)
+        {
+            log_caught_exception("Search thread");
+        }
     }
     if (SUCCEEDED(initialized))
         CoUninitialize();
 }
 
-void start_search_thread(search_results_target& target, search_cache& cache, std::wstring query, std::wstring key)
+void start_search_thread(search_results_target& target, search_run run, std::wstring query)
 {
-    start_worker(target, cache, std::move(query), std::move(key), false);
+    if (!run)
+        throw std::invalid_argument("start_search_thread: no search to run");
+    start_worker(target, nullptr, std::move(run), std::move(query), std::wstring());
 }
 
 void start_wait_thread(search_results_target& target, search_cache& cache, std::wstring query, std::wstring key)
 {
-    start_worker(target, cache, std::move(query), std::move(key), true);
-}
-
-void start_search_thread(search_results_target& target, std::wstring query, std::wstring key)
-{
-    start_search_thread(target, process_search_cache(), std::move(query), std::move(key));
+    start_worker(target, &cache, search_run(), std::move(query), std::move(key));
 }
 
 void start_wait_thread(search_results_target& target, std::wstring query, std::wstring key)

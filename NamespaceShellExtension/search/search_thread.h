@@ -1,8 +1,11 @@
 #pragma once
 // The worker threads behind the enumeration of a saved search. When the search cache tells the
-// enumerator to run the query, a search thread runs it and stores the rows; when another thread is
-// already running it, a waiting thread polls the cache until the rows are there. Either hands the rows
-// to the enumerator and marks it complete; Explorer's Next waits for that in 75 ms slices.
+// enumerator to run the query, a search thread runs it: each row goes to the cache as the index returns
+// it and then to the enumerator, whose Next hands it to the view at once. When another thread is
+// already running the query, a waiting thread follows that run through the cache: the rows found so
+// far, then the rest in batches (a few hundred rows, or what came within a few tens of milliseconds).
+// Either marks the enumerator complete at the end; a search that fails midway ends the list with the
+// rows delivered so far.
 //
 // Both threads are detached. Each holds a reference on its enumerator and on this module until it ends,
 // so neither can be unloaded under it.
@@ -11,8 +14,8 @@
 #include "search/search_result_record.h"
 
 #include <chrono>
+#include <span>
 #include <string>
-#include <vector>
 
 // What a worker thread delivers to: the enumerator of a saved search.
 class search_results_target
@@ -21,35 +24,38 @@ public:
     // The thread's reference, taken before it starts and given back as it ends.
     virtual void add_reference() noexcept = 0;
     virtual void release_reference() noexcept = 0;
-    // Turns the rows into result items and appends them under the items lock. May throw; the thread
-    // logs the exception and completes the enumeration all the same.
-    virtual void append_results(const std::vector<search_result_record>& records) = 0;
+    // Checks the rows and appends those that become result items. May throw; the thread then logs the
+    // exception, completes the enumeration with what it holds and delivers nothing more to it.
+    virtual void append_results(std::span<const search_result_record> records) = 0;
     // Sets `complete` under the state mutex and wakes every waiter.
     virtual void complete() noexcept = 0;
+    // False once nobody but the worker threads holds the target (the view let it go): its rows are then
+    // not checked any more. A search thread still runs its query to the end for the cache.
+    virtual bool wants_results() const noexcept { return true; }
 
 protected:
     ~search_results_target() = default;
 };
 
-// The waiting thread's polling period.
-inline constexpr std::chrono::milliseconds search_wait_period{100};
+// How long a waiting thread waits for a batch of rows of the run it follows before it delivers what has
+// come meanwhile.
+inline constexpr std::chrono::milliseconds search_follow_period{25};
 
 // The bodies of the two threads, run on the calling thread (tests call them directly). `query` is the
-// resolved query text, `key` its cache key.
+// resolved query text, `key` its cache key, `run` the claim of the lookup that answered must-search.
 //
-// The waiting thread runs the search itself when its lookup answers must-search: the entry failed,
-// expired or was evicted while it waited, which made this thread the one responsible for it. Nobody else
-// would run it, and every later enumeration of that query would wait on the entry for ever.
-void search_thread(search_results_target& target, search_cache& cache, const std::wstring& query,
-                   const std::wstring& key);
+// The waiting thread looks the key up itself. It runs the search when its lookup answers must-search
+// (the entry failed or expired, or was evicted, which made this thread the one responsible for it), and
+// when the run it followed failed before finding anything it looks again. A run it followed that failed
+// midway ends its list with the rows delivered so far.
+void search_thread(search_results_target& target, search_run run, const std::wstring& query) noexcept;
 void wait_thread(search_results_target& target, search_cache& cache, const std::wstring& query,
-                 const std::wstring& key);
+                 const std::wstring& key) noexcept;
 
-// Start the threads, detached, on the process's cache. Throw std::system_error when the thread cannot
-// be created; a search thread that cannot start marks its cache entry failed first, so that the next
-// lookup runs the query again instead of waiting for a search nobody runs.
-void start_search_thread(search_results_target& target, std::wstring query, std::wstring key);
+// Start the threads, detached. Throw std::system_error when the thread cannot be created, or
+// std::bad_alloc; either way the search thread's `run` is dropped unfinished, which marks its cache entry
+// failed, so that the next lookup runs the query again instead of waiting for a search nobody runs.
+void start_search_thread(search_results_target& target, search_run run, std::wstring query);
+// On the process's cache, or a given one (tests).
 void start_wait_thread(search_results_target& target, std::wstring query, std::wstring key);
-// The same on a given cache (tests).
-void start_search_thread(search_results_target& target, search_cache& cache, std::wstring query, std::wstring key);
 void start_wait_thread(search_results_target& target, search_cache& cache, std::wstring query, std::wstring key);

@@ -377,7 +377,7 @@ TEST_F(folder_details, a_renamed_result_moves_on_disk_in_the_cache_and_in_its_id
                                                          to_utf8(taken) + ", error 183"});
     EXPECT_EQ(test_support::read_file(path), "xxxxxxx");
     EXPECT_EQ(test_support::read_file(taken), "xxxxxxxxx");
-    EXPECT_TRUE(process_search_cache().has_finished_record(path)) << "a failed rename leaves the cache alone";
+    EXPECT_TRUE(process_search_cache().has_listed_record(path)) << "a failed rename leaves the cache alone";
 
     PITEMID_CHILD out = nullptr;
     ASSERT_EQ(folder->SetNameOf(nullptr, item.get(), L"New name.txt. ", SHGDN_NORMAL, &out), S_OK);
@@ -390,8 +390,8 @@ TEST_F(folder_details, a_renamed_result_moves_on_disk_in_the_cache_and_in_its_id
     EXPECT_EQ(item_path(data), new_path);
     EXPECT_EQ(std::wstring(data->keywords), L"k");
     EXPECT_EQ(data->stamp, file_stamp(new_path.c_str()));
-    EXPECT_FALSE(process_search_cache().has_finished_record(path));
-    EXPECT_TRUE(process_search_cache().has_finished_record(new_path));
+    EXPECT_FALSE(process_search_cache().has_listed_record(path));
+    EXPECT_TRUE(process_search_cache().has_listed_record(new_path));
     EXPECT_TRUE(process_search_cache().is_moved_path(path));
 }
 

@@ -8,6 +8,7 @@
 #include "folder_test_support.h"
 
 #include "quick_pins/store_fixture.h"
+#include "search/search_query.h"
 #include "standin_client.h"
 
 #include <algorithm>
@@ -312,6 +313,76 @@ TEST_F(folder_shell, eight_enumerations_of_one_uncached_search_run_it_once_and_e
         EXPECT_EQ(hex(results[t]), hex(S_OK));
         EXPECT_TRUE(sorted(seen[t]) == sorted(paths)) << "every row once: " << seen[t].size() << " rows";
     }
+}
+
+// Items and their names, fetched with Next(count), which must answer `expected`.
+std::vector<std::wstring> next_names(IShellFolder* folder, IEnumIDList* enumerator, ULONG count, HRESULT expected)
+{
+    std::vector<PITEMID_CHILD> batch(count);
+    ULONG fetched = ~0u;
+    EXPECT_EQ(hex(enumerator->Next(count, batch.data(), &fetched)), hex(expected));
+    EXPECT_LE(fetched, count);
+    std::vector<unique_child_id> items;
+    for (ULONG i = 0; i < std::min(fetched, count); ++i)
+        items.emplace_back(batch[i]);
+    return parsing_names(folder, items);
+}
+
+std::vector<std::wstring> joined(std::vector<std::wstring> a, const std::vector<std::wstring>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The index holds back its rows after the tenth until the test opens a gate. Meanwhile Next hands out
+// what is there as soon as it is asked for no more than that, and a second view of the running query
+// gets the rows found so far; once the gate opens each view gets every row once, in the order and the
+// number of a run that nobody streamed, and S_FALSE only at the real end. A third view, let go after its
+// first rows, leaves nothing behind (the fixture checks that the DLL can unload).
+TEST_F(folder_shell, a_saved_search_streams_its_rows_to_every_view_while_the_query_runs)
+{
+    const auto paths = files(40, L"streamed");
+    const std::wstring gate_name = L"velmora-stream-gate-" + std::to_wstring(GetCurrentProcessId());
+    const unique_handle gate(CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
+    ASSERT_TRUE(gate);
+    auto json = index_json(rated(paths));
+    json.insert(json.size() - 1, R"(, "faults": {"GetNextRows": {"after": 10, "gate": )" + json_string(gate_name) + "}}");
+    index_file index(json);
+    const std::wstring query = L"System.ItemPathDisplay LIKE '%streamed%'";
+    write_namespace(R"({"folders": [{"name": "Photos", "queries": [{"name": "Streamed", "query": "System.ItemPathDisplay LIKE '%streamed%'"}]}]})");
+    const auto search = bind_from_desktop(parse(main_root + L"\\Photos\\Streamed").get());
+    ASSERT_TRUE(search);
+    const auto before = standin_counters();
+
+    com_ptr<IEnumIDList> first, second, third;
+    const auto started = GetTickCount64();
+    ASSERT_EQ(search->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, first.put()), S_OK);
+    const auto first_five = next_names(search.get(), first.get(), 5, S_OK);
+    const auto next_five = next_names(search.get(), first.get(), 5, S_OK);
+    ASSERT_EQ(search->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, second.put()), S_OK);
+    const auto so_far = next_names(search.get(), second.get(), 10, S_OK);
+    ASSERT_EQ(search->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, third.put()), S_OK);
+    EXPECT_EQ(next_names(search.get(), third.get(), 3, S_OK).size(), 3u);
+    third.reset();
+    EXPECT_LT(GetTickCount64() - started, 20'000u) << "all that while the query waits at its gate";
+    EXPECT_EQ(standin_counters().rows_obtained - before.rows_obtained, 10) << "the query has not gone on";
+
+    ASSERT_TRUE(SetEvent(gate.get()));
+    const auto first_rest = next_names(search.get(), first.get(), 100, S_FALSE);
+    const auto second_rest = next_names(search.get(), second.get(), 100, S_FALSE);
+    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "one query for the three views";
+
+    std::vector<std::wstring> unstreamed;
+    for (const auto& item : create_result_items(run_search(L"*", query, L"")))
+        unstreamed.emplace_back(item_path(own_item_data(item.get())));
+    ASSERT_EQ(unstreamed.size(), paths.size());
+    EXPECT_EQ(joined(joined(first_five, next_five), first_rest), unstreamed);
+    EXPECT_EQ(joined(so_far, second_rest), unstreamed);
+    // The rows stay: identifiers are made again from them.
+    ASSERT_EQ(first->Reset(), S_OK);
+    EXPECT_EQ(next_names(search.get(), first.get(), 2, S_OK), std::vector<std::wstring>(unstreamed.begin(), unstreamed.begin() + 2));
+    ASSERT_EQ(first->Skip(37), S_OK);
+    EXPECT_EQ(next_names(search.get(), first.get(), 5, S_FALSE), std::vector<std::wstring>{unstreamed.back()});
 }
 
 // The user leaves a saved search while its query still runs: the enumerator is released first, the

@@ -1,5 +1,6 @@
 // The search cache with a clock the test moves: the 20-second life of finished results, the states a
-// lookup moves an entry through, least-recently-used eviction of the 31st query, and the moved-path set.
+// lookup moves an entry through, least-recently-used eviction of the 31st query, a run that its claim
+// fails when dropped unfinished, followers of a running search, and the moved-path set.
 
 #include "search/search_cache.h"
 
@@ -34,13 +35,19 @@ protected:
             records.push_back({.path = path});
         cache.store(key, records);
     }
+    // The claim of a must-search answer is kept, as a search thread keeps it while it runs.
     answer ask(const std::wstring& key)
     {
-        const auto found = cache.lookup(key);
+        auto found = cache.lookup(key);
         EXPECT_FALSE(found.ready && found.must_search);
         EXPECT_TRUE(found.ready || found.records.empty());
+        EXPECT_EQ(static_cast<bool>(found.run), found.must_search);
+        EXPECT_EQ(static_cast<bool>(found.running), !found.ready && !found.must_search);
+        if (found.must_search)
+            claims.push_back(std::move(found.run));
         return found.ready ? answer::ready : found.must_search ? answer::must_search : answer::neither;
     }
+    std::vector<search_run> claims;
 };
 
 TEST_F(search_cache_test, finished_results_live_20_seconds)
@@ -93,28 +100,68 @@ TEST_F(search_cache_test, the_31st_query_evicts_the_least_recently_used)
     EXPECT_EQ(ask(L"q4"), answer::must_search);
 }
 
-TEST_F(search_cache_test, a_waiter_wakes_when_the_search_ends_and_not_before)
+// Whatever ends a search thread's work early (an exception, a thread that could not start) drops its
+// claim: the entry must not stay running, or every later view of the query would wait on it.
+TEST_F(search_cache_test, a_claim_dropped_unfinished_fails_its_run)
 {
-    ASSERT_EQ(ask(L"q"), answer::must_search);
-    const auto start = std::chrono::steady_clock::now();
-    cache.wait_for_change(L"q", 150ms);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 140ms) << "nothing happened: the full timeout";
+    {
+        auto found = cache.lookup(L"q");
+        ASSERT_TRUE(found.must_search);
+        found.run.append({.path = L"C:\\a"});
+    }
+    EXPECT_EQ(ask(L"q"), answer::must_search) << "failed, so searched again";
+    EXPECT_FALSE(cache.has_listed_record(L"C:\\a")) << "a failed run's rows are not listed";
 
-    std::thread storer([&] {
+    claims.back().append({.path = L"C:\\b"});
+    claims.back().finish();
+    claims.back() = search_run();
+    EXPECT_EQ(ask(L"q"), answer::ready) << "finished before it was dropped";
+}
+
+// A second view follows the running search: the rows found so far at once, the rest as they come (a
+// batch of them, or what came when its wait ends), and the end of the run; the run reaches it even when
+// the cache evicts the entry meanwhile. The rows are listed for the columns while the search runs.
+TEST_F(search_cache_test, a_follower_gets_the_rows_so_far_then_the_rest_until_the_run_ends)
+{
+    auto found = cache.lookup(L"q");
+    ASSERT_TRUE(found.must_search);
+    auto& run = found.run;
+    for (int i = 0; i < 3; ++i)
+        run.append({.path = L"C:\\row" + std::to_wstring(i)});
+    const auto follower = cache.lookup(L"q");
+    ASSERT_TRUE(follower.running);
+    EXPECT_TRUE(cache.has_listed_record(L"c:\\ROW2")) << "listed while the search runs";
+
+    auto progress = cache.follow(follower.running, 0, 0ms);
+    ASSERT_EQ(progress.records.size(), 3u);
+    EXPECT_EQ(progress.records[2].path, L"C:\\row2");
+    EXPECT_EQ(progress.state, search_state::running);
+
+    auto start = std::chrono::steady_clock::now();
+    progress = cache.follow(follower.running, 3, 150ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 140ms) << "nothing new: the whole wait";
+    EXPECT_TRUE(progress.records.empty());
+
+    for (int i = 0; i < 30; ++i)
+        ask(L"other" + std::to_wstring(i));
+    EXPECT_EQ(ask(L"q"), answer::must_search) << "evicted";
+    std::thread searcher([&] {
         std::this_thread::sleep_for(50ms);
-        store(L"q", {L"C:\\a"});
+        for (std::size_t i = 3; i < 3 + search_cache::follow_batch_rows; ++i)
+            run.append({.path = L"C:\\row" + std::to_wstring(i)});
+        std::this_thread::sleep_for(50ms);
+        run.append({.path = L"C:\\last"});
+        run.finish();
     });
-    const auto waited_from = std::chrono::steady_clock::now();
-    cache.wait_for_change(L"q", 10s);
-    EXPECT_LT(std::chrono::steady_clock::now() - waited_from, 5s);
-    storer.join();
-    EXPECT_EQ(ask(L"q"), answer::ready);
-
-    // Nothing to wait for: a finished entry, or none.
-    const auto at = std::chrono::steady_clock::now();
-    cache.wait_for_change(L"q", 10s);
-    cache.wait_for_change(L"none", 10s);
-    EXPECT_LT(std::chrono::steady_clock::now() - at, 5s);
+    start = std::chrono::steady_clock::now();
+    progress = cache.follow(follower.running, 3, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "woken by a full batch";
+    EXPECT_EQ(progress.records.size(), search_cache::follow_batch_rows);
+    progress = cache.follow(follower.running, 3 + search_cache::follow_batch_rows, 10s);
+    searcher.join();
+    ASSERT_EQ(progress.records.size(), 1u);
+    EXPECT_EQ(progress.records[0].path, L"C:\\last");
+    EXPECT_EQ(progress.state, search_state::finished);
 }
 
 TEST_F(search_cache_test, moved_paths_are_kept_lower_cased_up_to_32)
@@ -133,7 +180,7 @@ TEST_F(search_cache_test, moved_paths_are_kept_lower_cased_up_to_32)
     EXPECT_TRUE(cache.is_moved_path(L"c:\\again"));
 }
 
-TEST_F(search_cache_test, finished_records_are_found_by_path_ignoring_case_and_follow_a_rename)
+TEST_F(search_cache_test, listed_records_are_found_by_path_ignoring_case_and_follow_a_rename)
 {
     ASSERT_EQ(ask(L"running"), answer::must_search);
     ASSERT_EQ(ask(L"done"), answer::must_search);
@@ -145,7 +192,7 @@ TEST_F(search_cache_test, finished_records_are_found_by_path_ignoring_case_and_f
 
     const auto rating_of = [&](const wchar_t* path) {
         std::uint32_t rating = 0;
-        return cache.visit_finished_record(path, [&](const search_result_record& r) { rating = r.rating; }) ? rating
+        return cache.visit_listed_record(path, [&](const search_result_record& r) { rating = r.rating; }) ? rating
                                                                                                            : ~0u;
     };
     EXPECT_EQ(rating_of(L"c:\\photos\\img_1999.jpg"), 1999u);

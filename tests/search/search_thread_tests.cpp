@@ -1,10 +1,13 @@
 // The search and waiting threads against the registered stand-in: two enumerations of one query share
-// one run, a waiter whose entry failed runs the search itself instead of polling for ever, a failing or
-// absent search service completes the enumeration empty with its log line, and the threads give back
-// their reference on the enumerator.
+// one run, a waiter whose run failed before finding anything runs the search itself instead of waiting
+// for ever, a search that fails midway ends every list with the rows found so far, a failing or absent
+// search service completes the enumerations empty with its log line, a thread that cannot be started
+// (whichever allocation fails) leaves no entry running, and the threads give back their reference on the
+// enumerator.
 
 #include "search/search_thread.h"
 
+#include "failing_allocations.h"
 #include "standin_client.h"
 #include "support/test_files.h"
 
@@ -12,6 +15,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 namespace
@@ -28,13 +32,16 @@ public:
 
     void add_reference() noexcept override { ++references; }
     void release_reference() noexcept override { --references; }
-    void append_results(const std::vector<search_result_record>& records) override
+    void append_results(std::span<const search_result_record> records) override
     {
         if (throw_on_append)
             throw std::runtime_error("no room for the items");
         std::lock_guard lock(mutex_);
         for (const auto& record : records)
             paths_.push_back(record.path);
+        // The search thread's next allocation fails: the search fails midway.
+        if (paths_.size() == fail_allocation_after)
+            failing_allocations::fail_allocation(0);
     }
     void complete() noexcept override
     {
@@ -63,6 +70,7 @@ public:
     std::atomic<int> references{0};
     std::atomic<int> completions{0};
     bool throw_on_append = false;
+    std::size_t fail_allocation_after = 0;
 
 private:
     unique_handle completed_;
@@ -84,13 +92,13 @@ TEST(search_thread, two_enumerations_of_one_query_share_one_run)
     ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded.put_void()), S_OK);
     const auto before = standin_counters();
     fake_enumerator first, second;
-    ASSERT_TRUE(cache.lookup(L"k").must_search);
-    const auto waiting = cache.lookup(L"k");
-    ASSERT_FALSE(waiting.ready || waiting.must_search);
-    // The waiter starts first and has to poll until the search thread has stored the rows.
+    auto claim = cache.lookup(L"k");
+    ASSERT_TRUE(claim.must_search);
+    ASSERT_TRUE(cache.lookup(L"k").running);
+    // The waiter starts first and follows the run before it has found anything.
     start_wait_thread(second, cache, L"", L"k");
     Sleep(150);
-    start_search_thread(first, cache, L"", L"k");
+    start_search_thread(first, std::move(claim.run), L"");
     ASSERT_TRUE(first.wait_complete());
     ASSERT_TRUE(second.wait_complete());
     EXPECT_EQ(first.paths(), three_paths);
@@ -104,32 +112,55 @@ TEST(search_thread, two_enumerations_of_one_query_share_one_run)
 }
 
 // The lookup that answers must-search makes the waiter responsible: nobody else would run that search.
-TEST(search_thread, a_waiter_whose_entry_failed_or_was_evicted_runs_the_search_itself)
+TEST(search_thread, a_waiter_whose_run_failed_before_finding_anything_runs_the_search_itself)
 {
     index_file index("{" + three_items + "}");
-    const struct { const char* name; void (*end_the_running_search)(search_cache&); } rows[] = {
-        {"failed", [](search_cache& cache) { cache.fail(L"k"); }},
-        {"evicted",
-         [](search_cache& cache) {
-             for (int i = 0; i < 30; ++i)
-                 cache.lookup(L"other" + std::to_wstring(i));
-         }},
-    };
-    for (const auto& row : rows)
+    for (const bool evicted : {false, true})
     {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(evicted ? "evicted, then failed" : "failed");
         search_cache cache;
-        ASSERT_TRUE(cache.lookup(L"k").must_search); // a search thread that is about to fail
+        auto claim = cache.lookup(L"k"); // a search thread that is about to fail
+        ASSERT_TRUE(claim.must_search);
         fake_enumerator waiter;
         start_wait_thread(waiter, cache, L"", L"k");
         Sleep(250);
-        EXPECT_EQ(waiter.completions, 0);
-        row.end_the_running_search(cache);
+        if (evicted)
+            for (int i = 0; i < 30; ++i)
+                cache.lookup(L"other" + std::to_wstring(i));
+        Sleep(100);
+        EXPECT_EQ(waiter.completions, 0) << "the evicted run still runs, and the waiter follows it";
+        claim.run = search_run();
         ASSERT_TRUE(waiter.wait_complete());
         EXPECT_EQ(waiter.paths(), three_paths) << "nobody else ran the search";
         EXPECT_TRUE(cache.lookup(L"k").ready) << "its rows serve the next view";
         EXPECT_TRUE(waiter.wait_released());
     }
+}
+
+// Out of memory after two rows: the search's own list and its follower's both end with those two rows,
+// the failure is logged once, and the next view searches again.
+TEST(search_thread, a_search_failing_midway_ends_every_list_with_the_rows_found_so_far)
+{
+    index_file index("{" + three_items + "}");
+    search_cache cache;
+    test_support::log_capture log;
+    auto claim = cache.lookup(L"k");
+    ASSERT_TRUE(claim.must_search);
+    fake_enumerator searcher, follower;
+    searcher.fail_allocation_after = 2;
+    start_wait_thread(follower, cache, L"", L"k");
+    Sleep(100);
+    search_thread(searcher, std::move(claim.run), L""); // here, where the failure is armed
+    EXPECT_TRUE(failing_allocations::failure_happened());
+    failing_allocations::fail_allocation(-1);
+    const std::vector<std::wstring> two_paths(three_paths.begin(), three_paths.begin() + 2);
+    ASSERT_TRUE(follower.wait_complete());
+    EXPECT_EQ(searcher.paths(), two_paths);
+    EXPECT_EQ(follower.paths(), two_paths);
+    EXPECT_EQ(searcher.completions, 1);
+    EXPECT_TRUE(follower.wait_released());
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR Exception during search: std::bad_alloc"});
+    EXPECT_TRUE(cache.lookup(L"k").must_search) << "the failed run is searched again next time";
 }
 
 TEST(search_thread, a_failing_service_completes_both_enumerations_empty)
@@ -147,11 +178,12 @@ TEST(search_thread, a_failing_service_completes_both_enumerations_empty)
         search_cache cache;
         test_support::log_capture log;
         fake_enumerator searcher, waiter;
-        ASSERT_TRUE(cache.lookup(L"k").must_search);
+        auto claim = cache.lookup(L"k");
+        ASSERT_TRUE(claim.must_search);
         ASSERT_FALSE(cache.lookup(L"k").must_search);
-        start_search_thread(searcher, cache, L"", L"k");
+        start_search_thread(searcher, std::move(claim.run), L"");
         start_wait_thread(waiter, cache, L"", L"k");
-        // The waiter finds the entry failed, searches again, fails again, and stops.
+        // The waiter finds the run failed with nothing, searches again, fails again, and stops.
         ASSERT_TRUE(searcher.wait_complete());
         ASSERT_TRUE(waiter.wait_complete());
         EXPECT_TRUE(searcher.paths().empty());
@@ -168,14 +200,70 @@ TEST(search_thread, an_enumerator_that_cannot_take_the_items_still_completes)
     index_file index("{" + three_items + "}");
     search_cache cache;
     test_support::log_capture log;
-    ASSERT_TRUE(cache.lookup(L"k").must_search);
+    auto claim = cache.lookup(L"k");
+    ASSERT_TRUE(claim.must_search);
     fake_enumerator enumerator;
     enumerator.throw_on_append = true;
-    start_search_thread(enumerator, cache, L"", L"k");
+    start_search_thread(enumerator, std::move(claim.run), L"");
     ASSERT_TRUE(enumerator.wait_complete());
     EXPECT_TRUE(enumerator.wait_released());
     EXPECT_EQ(enumerator.completions, 1);
     EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR Search thread: exception: no room for the items"});
-    EXPECT_TRUE(cache.lookup(L"k").ready) << "the rows were stored before the enumerator refused them";
+    EXPECT_TRUE(cache.lookup(L"k").ready) << "the search ran on for the cache";
+}
+
+// Every allocation on the way to a running thread fails in turn. Each failure reaches the caller as
+// std::bad_alloc (EnumObjects answers it) with the enumerator's reference given back, and leaves the
+// entry failed, so that the next view searches again; before, a failure after the entry was marked
+// running left it running for ever and every later view of the query waited on it.
+TEST(search_thread, a_thread_that_cannot_start_leaves_no_entry_running)
+{
+    index_file index("{" + three_items + "}");
+    for (const bool waits : {false, true})
+    {
+        SCOPED_TRACE(waits ? "waiting thread" : "search thread");
+        search_cache cache;
+        auto claim = cache.lookup(L"k");
+        ASSERT_TRUE(claim.must_search);
+        auto running = waits ? std::move(claim.run) : search_run();
+        int failures = 0;
+        for (long n = 0;; ++n)
+        {
+            SCOPED_TRACE(n);
+            fake_enumerator enumerator;
+            std::wstring query, key = L"k";
+            failing_allocations::fail_allocation(n);
+            try
+            {
+                if (waits)
+                    start_wait_thread(enumerator, cache, std::move(query), std::move(key));
+                else
+                    start_search_thread(enumerator, std::move(claim.run), std::move(query));
+            }
+            catch (const std::bad_alloc&)
+            {
+            }
+            const bool failed = failing_allocations::failure_happened();
+            failing_allocations::fail_allocation(-1);
+            if (!failed)
+            {
+                if (waits)
+                    running.finish();
+                ASSERT_TRUE(enumerator.wait_complete());
+                EXPECT_TRUE(enumerator.wait_released());
+                EXPECT_TRUE(cache.lookup(L"k").ready);
+                break;
+            }
+            ++failures;
+            EXPECT_EQ(enumerator.references, 0);
+            EXPECT_EQ(enumerator.completions, 0);
+            if (!waits)
+            {
+                claim = cache.lookup(L"k");
+                ASSERT_TRUE(claim.must_search) << "the entry was left running";
+            }
+        }
+        EXPECT_GE(failures, 1);
+    }
 }
 } // namespace
