@@ -727,8 +727,31 @@ std::shared_ptr<index_data> load_index_text(std::string_view json)
     if (document.HasParseError())
         throw index_error("index: not JSON (" + std::string(rapidjson::GetParseError_En(document.GetParseError())) +
                           " at offset " + std::to_string(document.GetErrorOffset()) + ")");
+    // An index of generated items alone names no real files and counts no faults: nothing in it can
+    // change, so the last one made is kept for the same text. A real index is there before a query
+    // runs; making 25,000 items for every search manager and data source would cost more than the query.
+    static std::mutex shared_mutex;
+    static std::string shared_text;
+    static std::shared_ptr<index_data> shared_index;
+    const bool shareable = document.IsObject() && document.HasMember("generate") && !document.HasMember("items") &&
+                           !document.HasMember("faults");
+    if (shareable)
+    {
+        std::lock_guard lock(shared_mutex);
+        if (shared_index && shared_text == json)
+        {
+            ++counters().indexes_loaded;
+            return shared_index;
+        }
+    }
     auto index = std::make_shared<index_data>();
     index_loader(*index).load(document);
+    if (shareable)
+    {
+        std::lock_guard lock(shared_mutex);
+        shared_text.assign(json);
+        shared_index = index;
+    }
     ++counters().indexes_loaded;
     return index;
 }
