@@ -4,13 +4,22 @@
 // statement and the same OLE DB calls, one row per GetNextRows into the same row buffer, with nothing of
 // ours around them. The files exist, so every row becomes an item.
 //
+// Then the same search listed through the folder as Explorer's view lists it, never cached (each round
+// a query of its own): EnumObjects, Next(100) to the end, the items kept. The time to the first 100
+// items against the whole listing (before, the first items came only with the last) and against
+// run_search alone; and the whole listing against the stand-in alone,
+// next to the work the listing did before its rows streamed (run_search, the cache's copy, the result
+// items, a copy of each for Next), measured in the same run.
+//
 // The stand-in is registered in the prefix by the benchmark itself (its DLL lies beside this program).
 
 #include "benchmark_support.h"
+#include "folder_support.h"
 
 #include "module/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_api.h"
+#include "search/search_cache.h"
 #include "search/search_query.h"
 #include "search_standin_counters.h"
 
@@ -27,6 +36,7 @@
 namespace
 {
 constexpr int row_count = 25000;
+volatile std::size_t sink_rows;
 
 std::filesystem::path executable_folder()
 {
@@ -97,7 +107,7 @@ std::size_t bare_items(const std::vector<search_result_record>& rows, bool alloc
     return found;
 }
 
-std::wstring generate_sql()
+std::wstring generate_sql(const std::wstring& query = L"")
 {
     com_ptr<ISearchManager> manager;
     com_ptr<ISearchCatalogManager> catalog;
@@ -110,7 +120,7 @@ std::wstring generate_sql()
     helper->put_QueryMaxResults(search_max_results);
     helper->put_QuerySelectColumns(search_select_columns);
     helper->put_QuerySorting(search_sorting);
-    helper->put_QueryWhereRestrictions(search_where_restrictions(L"*", L"", L"").c_str());
+    helper->put_QueryWhereRestrictions(search_where_restrictions(L"*", query, L"").c_str());
     if (FAILED(helper->GenerateSQLFromUserQuery(L"*", sql.put())))
         return {};
     return sql.get();
@@ -131,8 +141,12 @@ DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH l
 }
 
 // The provider alone: every row fetched and copied into the row buffer, its VARIANTs freed, nothing kept.
-int read_rows_alone(const std::wstring& sql)
+// `first_row_ns`, when given, receives the time from the statement to the first row.
+int read_rows_alone(const std::wstring& sql, double* first_row_ns = nullptr)
 {
+    LARGE_INTEGER frequency{}, start{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     CLSID provider{};
     com_ptr<IDBInitialize> data_source;
     com_ptr<IDBCreateSession> create_session;
@@ -172,7 +186,12 @@ int read_rows_alone(const std::wstring& sql)
         VariantClear(reinterpret_cast<VARIANT*>(buffer + 1064));
         VariantClear(reinterpret_cast<VARIANT*>(buffer + 1096));
         rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-        ++rows;
+        if (++rows == 1 && first_row_ns)
+        {
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            *first_row_ns = static_cast<double>(now.QuadPart - start.QuadPart) * 1e9 / frequency.QuadPart;
+        }
     }
     accessor->ReleaseAccessor(handle, nullptr);
     return rows;
@@ -190,6 +209,109 @@ memory_figures peak_memory()
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
     return {counters.PeakWorkingSetSize / 1048576.0, counters.PeakPagefileUsage / 1048576.0};
+}
+double seconds_since(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now{}, frequency{};
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+// A query that selects every generated file and that no cache has seen: each round asks its own.
+std::wstring uncached_query(int round)
+{
+    return L"System.Size > 0 AND System.Size <> " + std::to_wstring(1'000'000'000 + round);
+}
+
+bool uncached_listing(const std::filesystem::path& folder)
+{
+    using namespace folder_support;
+    write_saved_search(uncached_query(0));
+    const auto root = root_folder(false);
+    const auto search = root ? bound_folder(root.get(), L"Pictures\\This year") : com_ptr<IShellFolder>();
+    if (!search)
+    {
+        std::printf("the saved search cannot be bound; nothing to measure\n");
+        return false;
+    }
+    is_volume_responsive(folder.wstring());
+    constexpr int rounds = 7;
+    std::vector<double> first_s, listing_s, search_s, before_s, alone_s, alone_first_s;
+    long long listed = 0, before_items = 0;
+    for (int round = 1; round <= rounds; ++round)
+    {
+        const auto query = uncached_query(round);
+        double first_row_ns = 0;
+        LARGE_INTEGER start{};
+        QueryPerformanceCounter(&start);
+        read_rows_alone(generate_sql(query), &first_row_ns);
+        alone_s.push_back(seconds_since(start));
+        alone_first_s.push_back(first_row_ns / 1e9);
+
+        QueryPerformanceCounter(&start);
+        sink_rows = run_search(L"*", query, L"").size();
+        search_s.push_back(seconds_since(start));
+
+        // What the listing did before: the search thread ran the query, stored a copy in the cache and
+        // made the result items, and Next handed out a copy of each while the enumerator kept its own.
+        {
+            search_cache cache;
+            QueryPerformanceCounter(&start);
+            auto claim = cache.lookup(query);
+            const auto records = run_search(L"*", query, L"");
+            cache.store(query, records);
+            const auto items = create_result_items(records);
+            std::vector<unique_child_id> copies;
+            copies.reserve(items.size());
+            for (const auto& item : items)
+                copies.emplace_back(static_cast<PITEMID_CHILD>(ILClone(item.get())));
+            before_s.push_back(seconds_since(start));
+            before_items = static_cast<long long>(copies.size());
+        }
+
+        write_saved_search(query);
+        double first = 0;
+        QueryPerformanceCounter(&start);
+        listed = list_all(search.get(), [&] { first = seconds_since(start); });
+        listing_s.push_back(seconds_since(start));
+        first_s.push_back(first);
+    }
+    remove_configuration();
+
+    auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
+    auto worst = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+    auto ratios = [](const std::vector<double>& a, const std::vector<double>& b) {
+        std::vector<double> r;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            r.push_back(a[i] / b[i]);
+        std::sort(r.begin(), r.end());
+        return r;
+    };
+    const auto first_ratio = ratios(first_s, listing_s);
+    const auto first_search_ratio = ratios(first_s, search_s);
+    const auto listing_ratio = ratios(listing_s, alone_s);
+    const auto before_ratio = ratios(before_s, alone_s);
+    const auto against_before = ratios(listing_s, before_s);
+    std::printf("uncached listing through the folder: %lld items (before: %lld), %d rounds, each its own query\n",
+                listed, before_items, rounds);
+    std::printf("first 100 items (EnumObjects, Next(100)): %.1f-%.1f ms; against the whole listing %.3f-%.3f, "
+                "median %.3f; against run_search alone (%.0f-%.0f ms) %.2f-%.2f, median %.2f; the stand-in's own "
+                "first row comes after %.1f-%.1f ms (it evaluates and sorts the whole query first)\n",
+                best(first_s) * 1e3, worst(first_s) * 1e3, first_ratio.front(), first_ratio.back(),
+                first_ratio[first_ratio.size() / 2], best(search_s) * 1e3, worst(search_s) * 1e3,
+                first_search_ratio.front(), first_search_ratio.back(),
+                first_search_ratio[first_search_ratio.size() / 2], best(alone_first_s) * 1e3,
+                worst(alone_first_s) * 1e3);
+    std::printf("whole listing: %.0f-%.0f ms; the stand-in alone %.0f-%.0f ms; ratio %.2f-%.2f, median %.2f\n",
+                best(listing_s) * 1e3, worst(listing_s) * 1e3, best(alone_s) * 1e3, worst(alone_s) * 1e3,
+                listing_ratio.front(), listing_ratio.back(), listing_ratio[listing_ratio.size() / 2]);
+    std::printf("the listing's work before streaming: %.0f-%.0f ms; against the stand-in alone %.2f-%.2f, median %.2f\n",
+                best(before_s) * 1e3, worst(before_s) * 1e3, before_ratio.front(), before_ratio.back(),
+                before_ratio[before_ratio.size() / 2]);
+    std::printf("whole listing against the work before, same round: %.2f-%.2f, median %.2f\n", against_before.front(),
+                against_before.back(), against_before[against_before.size() / 2]);
+    return listed == row_count && before_items == row_count;
 }
 } // namespace
 
@@ -267,6 +389,8 @@ int main()
     std::printf("peak pagefile usage: %.1f MiB after the stand-in alone, %.1f MiB after the product\n",
                 baseline_memory.pagefile_mib, product_memory.pagefile_mib);
 
+    const bool listed = uncached_listing(folder);
+
     SetEnvironmentVariableW(search_standin_index_variable, nullptr);
     std::error_code ec;
     std::filesystem::remove(index, ec);
@@ -275,5 +399,5 @@ int main()
                           attributes_found == row_count;
     if (!complete)
         std::printf("search_benchmark: expected %d rows and items everywhere\n", row_count);
-    return complete ? 0 : 1;
+    return complete && listed ? 0 : 1;
 }
