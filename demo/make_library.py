@@ -6,8 +6,8 @@ records ratings, keywords and people for them, as Windows Search would after the
 Usage: make_library.py <drive_c folder> <index file> [--photos-as-jpeg]
 
 The library goes to "C:\\Demo library" (Photos, Documents, Music). Everything is derived from a fixed
-seed, so two runs make the same library; file times are relative to now, so that the "Recent files"
-searches always find something. Prints one summary line per kind and writes, beside the index,
+seed, so two runs make the same library; file times are relative to now, so that each "Recent files"
+search always finds something. Prints one summary line per kind and writes, beside the index,
 "library-summary.json": the file names each demo search must find (the demo's check compares them
 with what the namespace shows).
 """
@@ -149,15 +149,18 @@ class library:
         self.random = random.Random(14)
         self.items = []
         self.counts = {}
+        # When each file was last changed (its own time; the index leaves that date to the file).
+        self.modified = {}
 
     def file_time(self, index):
-        """Recent files for the first few of each kind, then spread over three years."""
+        """Recent files for the first few of each kind (three in the last day, three more in the last week,
+        four more in the last thirty days, none near those bounds), then spread over three years."""
         if index < 3:
             age = datetime.timedelta(hours=2 + 5 * index)
         elif index < 6:
-            age = datetime.timedelta(days=2 + index)
+            age = datetime.timedelta(days=index - 0.5)
         elif index < 10:
-            age = datetime.timedelta(days=10 + 4 * index)
+            age = datetime.timedelta(days=9 + 5 * (index - 6))
         else:
             age = datetime.timedelta(days=self.random.randint(40, 3 * 365), minutes=self.random.randint(0, 1439))
         return self.now - age
@@ -167,6 +170,7 @@ class library:
         stamp = when.timestamp()
         os.utime(unix_path, (stamp, stamp))
         item = {"path": "C:\\%s\\%s" % (LIBRARY, relative), "type": type_text}
+        self.modified[item["path"]] = when
         if keywords:
             item["keywords"] = sorted(set(keywords))
         if people:
@@ -295,6 +299,9 @@ def main():
     with open(index_file, "w", encoding="utf-8") as index:
         json.dump({"items": lib.items}, index, ensure_ascii=False, indent=1)
 
+    def changed_within(item, **age):
+        return lib.modified[item["path"]] >= lib.now - datetime.timedelta(**age)
+
     def names(test):
         return sorted(item["path"].rsplit("\\", 1)[1] for item in lib.items if test(item))
 
@@ -304,6 +311,9 @@ def main():
         "searches": {
             "Ratings\\★★★★": names(lambda item: 63 <= item.get("rating", 0) <= 87),
             "Tags\\Travel": names(lambda item: "Travel" in item.get("keywords", [])),
+            "Recent files\\Last 24 hours": names(lambda item: changed_within(item, hours=24)),
+            "Recent files\\Last 7 days": names(lambda item: changed_within(item, days=7)),
+            "Recent files\\Last 30 days": names(lambda item: changed_within(item, days=30)),
         },
         "library": "C:\\" + LIBRARY,
     }
@@ -311,9 +321,12 @@ def main():
               encoding="utf-8") as out:
         json.dump(summary, out, ensure_ascii=False, indent=1)
     total_bytes = sum(os.path.getsize(os.path.join(root, f)) for root, _, files in os.walk(target) for f in files)
-    print("library: %d files (%s) in C:\\%s, %.1f MB; %d rated four stars, %d tagged Travel" % (
-        len(lib.items), ", ".join("%d %s" % (n, kind) for kind, n in lib.counts.items()), LIBRARY,
-        total_bytes / 1e6, len(summary["searches"]["Ratings\\★★★★"]), len(summary["searches"]["Tags\\Travel"])))
+    print("library: %d files (%s) in C:\\%s, %.1f MB; %d rated four stars, %d tagged Travel; changed in the last "
+          "day, week and thirty days: %s" % (
+              len(lib.items), ", ".join("%d %s" % (n, kind) for kind, n in lib.counts.items()), LIBRARY,
+              total_bytes / 1e6, len(summary["searches"]["Ratings\\★★★★"]), len(summary["searches"]["Tags\\Travel"]),
+              ", ".join(str(len(summary["searches"]["Recent files\\" + s])) for s in
+                        ("Last 24 hours", "Last 7 days", "Last 30 days"))))
     return 0
 
 

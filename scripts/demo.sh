@@ -213,6 +213,9 @@ if $namespace_ready; then
     show "Sortwell: organised folders and saved searches (default configuration)" --path "$sortwell" --depth 2
     show "saved search Ratings\\★★★★ (a rating search)" --path "$sortwell\\Ratings\\★★★★" --depth 1 --columns all
     show "saved search Tags\\Travel (a tag search)" --path "$sortwell\\Tags\\Travel" --depth 1 --columns all
+    for recent in "Last 24 hours" "Last 7 days" "Last 30 days"; do
+        show "saved search Recent files\\$recent (a date search)" --path "$sortwell\\Recent files\\$recent" --depth 1
+    done
     show "Quick pins: groups and pins" --path "$pins" --depth 2
 fi
 
@@ -400,6 +403,26 @@ if missing:
 EOF
 )
         [ -z "$missing_results" ] || fail "the printed namespace lacks results of $search: $missing_results"
+    done
+    # Each date search in its own listing: the files the library changed within its time.
+    for recent in "Last 24 hours" "Last 7 days" "Last 30 days"; do
+        missing_results=$(python3 - "$demo/library-summary.json" "Recent files\\$recent" "$out" <<'EOF'
+import json, sys
+expected = json.load(open(sys.argv[1], encoding="utf-8"))["searches"][sys.argv[2]]
+text = open(sys.argv[3], encoding="utf-8").read()
+start = text.find("== saved search %s " % sys.argv[2])
+end = text.find("\n== ", start + 1) if start >= 0 else -1
+listing = text[start:end if end >= 0 else len(text)] if start >= 0 else ""
+missing = [name for name in expected if name not in listing]
+if not expected:
+    print("the library has no file for it")
+elif not listing:
+    print("it was not listed")
+elif missing:
+    print("%d of %d, e.g. %s" % (len(missing), len(expected), ", ".join(missing[:3])))
+EOF
+)
+        [ -z "$missing_results" ] || fail "the saved search Recent files\\$recent lacks its files: $missing_results"
     done
     for group in Work Photos Music; do check "the pin group $group" "$group"; done
     check "the pin \"$budget\" (order prefix dropped)" "$budget"
