@@ -116,7 +116,8 @@ TEST(rowset, a_missing_value_without_status_is_an_error_of_that_column_and_trunc
 
 constexpr char three_items[] = R"("items": [{"path": "C:\\f\\1.txt"}, {"path": "C:\\f\\2.txt"}, {"path": "C:\\f\\3.txt"}])";
 
-// Each form of fault (a text, a number, a count of calls that still work) at the steps of a reader.
+// Each form of fault (a text, a number, a count of calls that still work, a slow step) at the steps of a
+// reader.
 TEST(faults, a_fault_answers_its_hresult_and_every_object_is_given_back)
 {
     const struct
@@ -124,6 +125,7 @@ TEST(faults, a_fault_answers_its_hresult_and_every_object_is_given_back)
         const char* fault; // the "faults" member
         HRESULT result;    // of the statement
         std::vector<HRESULT> get_data;
+        DWORD at_least_ms = 0; // that a run takes
     } rows[] = {
         {R"("CreateDataSource": "0x80040154")", REGDB_E_CLASSNOTREG, {}},
         {R"("Initialize": -2147217843)", DB_SEC_E_AUTH_FAILED, {}},
@@ -132,6 +134,7 @@ TEST(faults, a_fault_answers_its_hresult_and_every_object_is_given_back)
         {R"("CreateAccessor": "0x80040E21")", DB_E_ERRORSOCCURRED, {}},
         {R"("GetNextRows": {"hresult": "0x80004005", "after": 2})", S_OK, {S_OK, S_OK}},
         {R"("GetData": {"hresult": "0x80040E04", "after": 1})", S_OK, {S_OK, DB_E_BADROWHANDLE, DB_E_BADROWHANDLE}},
+        {R"("GetNextRows": {"delay_ms": 150, "after": 1})", S_OK, {S_OK, S_OK, S_OK}, 150},
     };
     for (const auto& row : rows)
     {
@@ -141,7 +144,9 @@ TEST(faults, a_fault_answers_its_hresult_and_every_object_is_given_back)
         // Calls are counted per loaded index, and every data source loads it afresh: twice the same.
         for (int run = 0; run < 2; ++run)
         {
+            const auto started = GetTickCount64();
             const auto result = run_statement(L"SELECT Path FROM SystemIndex");
+            EXPECT_GE(GetTickCount64() - started + 16, row.at_least_ms) << "the tick's steps allowed for";
             EXPECT_EQ(result.result, row.result) << std::hex << result.result;
             std::vector<HRESULT> get_data;
             for (const auto& fetched : result.rows)
@@ -161,6 +166,7 @@ TEST(faults, broken_index_files_make_creation_fail_with_invalid_data)
     const struct { const char* json; const wchar_t* description_part; } rows[] = {
         {R"({"items": [)", L"not JSON"},
         {R"({"items": [{"path": "C:\\a", "date_created": "2024-02-30 00:00:00"}]})", L"items[0].date_created"},
+        {R"({"faults": {"GetNextRows": {"after": 1}}})", L"faults.GetNextRows"},
     };
     for (const auto& row : rows)
     {
