@@ -113,7 +113,8 @@ for root_fields in "${roots[@]}"; do
     fi
 done
 
-work=$(mktemp -d)
+# The .reg file lies in the prefix, where every Wine sees it (also one that runs in another root).
+work=$(mktemp -d "$WINEPREFIX/register.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 printf '%s\r\n' "${reg_lines[@]}" | iconv -f UTF-8 -t UTF-16LE >"$work/body"
 { printf '\xff\xfe'; cat "$work/body"; } >"$work/namespace.reg"
