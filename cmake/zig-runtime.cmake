@@ -1,4 +1,5 @@
-# The unwinder for binaries linked by zig (cmake/zig-windows-gnu.cmake).
+# Parts of the C++ runtime that the DLL links in its own build when linked by zig
+# (cmake/zig-windows-gnu.cmake): the unwinder, and libc++abi's per-thread exception state.
 #
 # zig links LLVM's libunwind into every C++ binary, compiled so that its 25 functions (_Unwind_*,
 # unw_*, _GCC_specific_handler) carry dllexport: a DLL would export them beside the entries of its
@@ -24,3 +25,15 @@ target_compile_definitions(velmora_unwind PRIVATE _LIBUNWIND_HIDE_SYMBOLS _LIBUN
 target_compile_options(velmora_unwind PRIVATE -funwind-tables -w
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
 set_target_properties(velmora_unwind PROPERTIES CXX_STANDARD 17)
+
+# libc++abi keeps each thread's exception state (the caught exceptions) in a fiber-local slot whose
+# destructor is code of the binary it is linked into, and never frees the slot. In a DLL that is
+# unloaded while the host goes on (Explorer, after DllCanUnloadNow), the next thread to end would call
+# that destructor in freed memory; Wine shows it as a page fault at exit. This copy of the same source
+# keeps the state in a thread_local instead (the variant libc++abi offers for compilers with
+# thread_local), which needs no destructor; it defines both functions of zig's member, so that member
+# is never linked.
+target_sources(velmora_unwind PRIVATE "${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp")
+set_source_files_properties("${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp" PROPERTIES
+    COMPILE_DEFINITIONS "HAS_THREAD_LOCAL;_LIBCPP_ENABLE_CXX17_REMOVED_UNEXPECTED_FUNCTIONS;_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS;_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS"
+    INCLUDE_DIRECTORIES "${VELMORA_ZIG_LIB_DIR}/libcxxabi/include")
