@@ -1,4 +1,4 @@
-# Parts of the C++ runtime that the DLL links in its own build when linked by zig
+# Parts of the C++ runtime that our DLLs link in their own build when linked by zig
 # (cmake/zig-windows-gnu.cmake): the unwinder, and libc++abi's per-thread exception state.
 #
 # zig links LLVM's libunwind into every C++ binary, compiled so that its 25 functions (_Unwind_*,
@@ -8,7 +8,7 @@
 # (_LIBUNWIND_HIDE_SYMBOLS, as LLVM's own build does for a static libunwind). Its objects define every
 # symbol zig's library would have supplied, so the linker takes nothing from that library.
 enable_language(ASM)
-set(velmora_unwind_sources
+set(velmora_zig_runtime_sources
     libunwind.cpp
     Unwind-seh.cpp
     Unwind-EHABI.cpp
@@ -18,13 +18,13 @@ set(velmora_unwind_sources
     gcc_personality_v0.c
     UnwindRegistersRestore.S
     UnwindRegistersSave.S)
-list(TRANSFORM velmora_unwind_sources PREPEND "${VELMORA_ZIG_LIB_DIR}/libunwind/src/")
-add_library(velmora_unwind OBJECT ${velmora_unwind_sources})
-target_include_directories(velmora_unwind BEFORE PRIVATE "${VELMORA_ZIG_LIB_DIR}/libunwind/include")
-target_compile_definitions(velmora_unwind PRIVATE _LIBUNWIND_HIDE_SYMBOLS _LIBUNWIND_IS_NATIVE_ONLY NDEBUG)
-target_compile_options(velmora_unwind PRIVATE -funwind-tables -w
+list(TRANSFORM velmora_zig_runtime_sources PREPEND "${VELMORA_ZIG_LIB_DIR}/libunwind/src/")
+add_library(velmora_zig_runtime OBJECT ${velmora_zig_runtime_sources})
+target_include_directories(velmora_zig_runtime BEFORE PRIVATE "${VELMORA_ZIG_LIB_DIR}/libunwind/include")
+target_compile_definitions(velmora_zig_runtime PRIVATE _LIBUNWIND_HIDE_SYMBOLS _LIBUNWIND_IS_NATIVE_ONLY NDEBUG)
+target_compile_options(velmora_zig_runtime PRIVATE -funwind-tables -w
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
-set_target_properties(velmora_unwind PROPERTIES CXX_STANDARD 17)
+set_target_properties(velmora_zig_runtime PROPERTIES CXX_STANDARD 17)
 
 # libc++abi keeps each thread's exception state (the caught exceptions) in a fiber-local slot whose
 # destructor is code of the binary it is linked into, and never frees the slot. In a DLL that is
@@ -33,7 +33,7 @@ set_target_properties(velmora_unwind PROPERTIES CXX_STANDARD 17)
 # keeps the state in a thread_local instead (the variant libc++abi offers for compilers with
 # thread_local), which needs no destructor; it defines both functions of zig's member, so that member
 # is never linked.
-target_sources(velmora_unwind PRIVATE "${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp")
+target_sources(velmora_zig_runtime PRIVATE "${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp")
 set_source_files_properties("${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp" PROPERTIES
     COMPILE_DEFINITIONS "HAS_THREAD_LOCAL;_LIBCPP_ENABLE_CXX17_REMOVED_UNEXPECTED_FUNCTIONS;_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS;_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS"
     INCLUDE_DIRECTORIES "${VELMORA_ZIG_LIB_DIR}/libcxxabi/include")
