@@ -14,14 +14,20 @@
 namespace
 {
 // The vtable slot of a virtual method as the compiler lays it out: in the Itanium C++ ABI that mingw-w64
-// follows, a pointer to a virtual member function holds 1 plus the method's byte offset in the vtable.
+// follows, a pointer to a virtual member function holds 1 plus the method's byte offset in the vtable;
+// in its ARM variant (ARM64) it holds the offset itself and marks "virtual" in the adjustment's low bit.
 template <class Method>
 std::size_t slot_of(Method method)
 {
     static_assert(sizeof(Method) == 2 * sizeof(std::ptrdiff_t));
     std::ptrdiff_t words[2] = {};
     std::memcpy(words, &method, sizeof(method));
+#if defined(__aarch64__) || defined(__arm__)
+    EXPECT_EQ(words[1] & 1, 1) << "not a virtual method";
+    return static_cast<std::size_t>(words[0]) / sizeof(void*);
+#else
     return static_cast<std::size_t>(words[0] - 1) / sizeof(void*);
+#endif
 }
 
 #define METHOD(interface, name) std::pair<std::string, std::size_t>(#name, slot_of(&interface::name))
