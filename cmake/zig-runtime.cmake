@@ -26,14 +26,15 @@ target_compile_options(velmora_zig_runtime PRIVATE -funwind-tables -w
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
 set_target_properties(velmora_zig_runtime PROPERTIES CXX_STANDARD 17)
 
-# libc++abi keeps each thread's exception state (the caught exceptions) in a fiber-local slot whose
-# destructor is code of the binary it is linked into, and never frees the slot. In a DLL that is
-# unloaded while the host goes on (Explorer, after DllCanUnloadNow), the next thread to end would call
-# that destructor in freed memory; Wine shows it as a page fault at exit. This copy of the same source
-# keeps the state in a thread_local instead (the variant libc++abi offers for compilers with
-# thread_local), which needs no destructor; it defines both functions of zig's member, so that member
-# is never linked.
-target_sources(velmora_zig_runtime PRIVATE "${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp")
-set_source_files_properties("${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp" PROPERTIES
-    COMPILE_DEFINITIONS "HAS_THREAD_LOCAL;_LIBCPP_ENABLE_CXX17_REMOVED_UNEXPECTED_FUNCTIONS;_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS;_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS"
-    INCLUDE_DIRECTORIES "${VELMORA_ZIG_LIB_DIR}/libcxxabi/include")
+# libc++abi keeps each thread's exception state, and libc++ the data of each std::thread, in
+# fiber-local slots whose destructors are code of the binary they are linked into, and frees neither.
+# In a DLL that is unloaded while the host goes on (Explorer, after DllCanUnloadNow), the next thread
+# to end would call those destructors in freed memory; Wine shows it as a page fault at exit.
+# zig-runtime/exception_storage.cpp compiles libc++abi's source as zig does and frees both slots when
+# the DLL ends; it defines both functions of zig's member, so that member is never linked. (The
+# thread_local variant of that source needs implicit TLS in a DLL loaded at run time, which ARM64 Wine
+# does not give threads that existed before the load.)
+target_sources(velmora_zig_runtime PRIVATE ${CMAKE_CURRENT_LIST_DIR}/zig-runtime/exception_storage.cpp)
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/zig-runtime/exception_storage.cpp PROPERTIES
+    COMPILE_DEFINITIONS "VELMORA_CXA_EXCEPTION_STORAGE_SOURCE=\"${VELMORA_ZIG_LIB_DIR}/libcxxabi/src/cxa_exception_storage.cpp\";_LIBCPP_ENABLE_CXX17_REMOVED_UNEXPECTED_FUNCTIONS;_LIBCXXABI_DISABLE_VISIBILITY_ANNOTATIONS;_LIBCPP_DISABLE_VISIBILITY_ANNOTATIONS"
+    INCLUDE_DIRECTORIES "${VELMORA_ZIG_LIB_DIR}/libcxxabi/include;${VELMORA_ZIG_LIB_DIR}/libcxxabi/src")

@@ -6,23 +6,6 @@
 #include "module/namespace_module.h"
 #include "namespace/path_cache.h"
 
-#include <version>
-#if defined(_LIBCPP_VERSION)
-#include <thread>
-
-namespace {
-// libc++ keeps the data of each std::thread in a fiber-local slot whose destructor is code of this
-// DLL, and never frees the slot. Once the DLL is unloaded, the next thread of the host to end would
-// call freed code; the slot goes with the DLL instead. (The slot's key is the only member of libc++'s
-// holder; FlsFree runs the destructor for threads that still have data, of which none run our code.)
-void free_thread_data_slot() noexcept
-{
-    static_assert(sizeof(std::__thread_local_data()) == sizeof(DWORD));
-    FlsFree(*reinterpret_cast<const DWORD*>(&std::__thread_local_data()));
-}
-} // namespace
-#endif
-
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_DETACH)
@@ -30,12 +13,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         // Unloaded by FreeLibrary (DllCanUnloadNow said yes): give the cached ID lists back. At process
         // exit (`reserved` set) other threads are gone mid-flight and may hold the cache's mutex.
         if (!reserved)
-        {
             path_cache_clear();
-#if defined(_LIBCPP_VERSION)
-            free_thread_data_slot();
-#endif
-        }
         return TRUE;
     }
     if (reason != DLL_PROCESS_ATTACH)
