@@ -76,17 +76,31 @@ void write_narrow(log_level level, std::string_view message);
 void write_wide(log_level level, std::wstring_view message);
 } // namespace log_detail
 
-// Writes "[date time.fffffff] [P:pid T:tid] [LEVEL] " and the formatted message as one line.
+// Writes "[date time.fffffff] [P:pid T:tid] [LEVEL] " and the formatted message as one line. Never
+// throws, so that any code may log, noexcept functions and destructors included: a line that cannot be
+// made (memory exhausted) or written is dropped.
 template <class... Args>
-void log_message(log_level level, fmt::wformat_string<Args...> format, Args&&... args)
+void log_message(log_level level, fmt::wformat_string<Args...> format, Args&&... args) noexcept
 {
-    log_detail::write_wide(level, fmt::format(format, std::forward<Args>(args)...));
+    try
+    {
+        log_detail::write_wide(level, fmt::format(format, std::forward<Args>(args)...));
+    }
+    catch (...)
+    {
+    }
 }
 
 template <class... Args>
-void log_message(log_level level, fmt::format_string<Args...> format, Args&&... args)
+void log_message(log_level level, fmt::format_string<Args...> format, Args&&... args) noexcept
 {
-    log_detail::write_narrow(level, fmt::format(format, std::forward<Args>(args)...));
+    try
+    {
+        log_detail::write_narrow(level, fmt::format(format, std::forward<Args>(args)...));
+    }
+    catch (...)
+    {
+    }
 }
 
 // Inside a catch block only: logs the exception being handled at level ERROR as "<who>: exception: "

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <map>
+#include <new>
 #include <optional>
 #include <regex>
 #include <set>
@@ -137,6 +138,42 @@ TEST(log, line_layout_levels_and_utf8)
     const std::string bytes = test_support::read_file(process_logger()->file_path()).substr(start);
     EXPECT_EQ(bytes.find('\r'), std::string::npos);
     EXPECT_EQ(bytes.back(), '\n');
+}
+
+// A value whose text cannot be made, as when memory runs out while a line is formatted.
+struct unformattable
+{
+};
+} // namespace
+
+template <class Char>
+struct fmt::formatter<unformattable, Char>
+{
+    template <class ParseContext>
+    constexpr auto parse(ParseContext& context)
+    {
+        return context.begin();
+    }
+    template <class FormatContext>
+    auto format(const unformattable&, FormatContext& context) const -> decltype(context.out())
+    {
+        throw std::bad_alloc();
+    }
+};
+
+namespace
+{
+// Destructors and noexcept functions log: a line that cannot be made is dropped, never thrown.
+TEST(log, a_line_that_cannot_be_made_is_dropped_and_the_caller_goes_on)
+{
+    test_support::log_capture log;
+    const auto from_noexcept_code = []() noexcept {
+        log_message(log_level::warning, "narrow {}", unformattable{});
+        log_message(log_level::warning, L"wide {}", unformattable{});
+        log_message(log_level::info, "after");
+    };
+    from_noexcept_code();
+    EXPECT_EQ(log.messages(), std::vector<std::string>{"INFO after"});
 }
 
 // Each of the writer threads writes lines of varied length, narrow and wide in turn, tagged with the
