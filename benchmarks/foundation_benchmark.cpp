@@ -97,8 +97,8 @@ bool benchmark_log_line()
     const auto bare_file = folder / L"bare.log";
 
     // This process's logger writes to a file of its own, so the daily log is left alone.
-    process_logger()->open_file(log_file);
-    if (!process_logger()->is_open())
+    process_logger().open_file(log_file);
+    if (!process_logger().is_open())
     {
         std::printf("cannot open %ls\n", log_file.c_str());
         return false;

@@ -1,6 +1,7 @@
 #include "diagnostics/log.h"
 
 #include "diagnostics/known_folders.h"
+#include "module/process_object.h"
 
 #include <system_error>
 
@@ -157,10 +158,11 @@ std::filesystem::path plain_text_logger::file_path() const
     return path_;
 }
 
-const std::shared_ptr<plain_text_logger>& process_logger() noexcept
+plain_text_logger& process_logger() noexcept
 {
-    static const std::shared_ptr<plain_text_logger> logger = std::make_shared<plain_text_logger>();
-    return logger;
+    // Constructing the logger allocates nothing; it opens its file later.
+    static process_object<plain_text_logger> logger;
+    return logger.get();
 }
 
 namespace
@@ -171,7 +173,7 @@ namespace
 
 void open_log() noexcept
 {
-    process_logger()->open(L"Sortwell", L"Namespace");
+    process_logger().open(L"Sortwell", L"Namespace");
 }
 
 void log_caught_exception(const char* who) noexcept
@@ -208,14 +210,14 @@ void write_narrow(log_level level, std::string_view message)
 {
     std::string line = line_prefix(level);
     line.append(message);
-    process_logger()->write_line(std::move(line));
+    process_logger().write_line(std::move(line));
 }
 
 void write_wide(log_level level, std::wstring_view message)
 {
     std::string line = line_prefix(level);
     line.append(to_utf8(message));
-    process_logger()->write_line(std::move(line));
+    process_logger().write_line(std::move(line));
 }
 } // namespace log_detail
 

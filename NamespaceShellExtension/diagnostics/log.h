@@ -36,7 +36,7 @@ constexpr std::uint32_t hresult_bits(HRESULT hr) noexcept
 class plain_text_logger
 {
 public:
-    plain_text_logger() = default;
+    plain_text_logger() noexcept = default;
     ~plain_text_logger();
     plain_text_logger(const plain_text_logger&) = delete;
     plain_text_logger& operator=(const plain_text_logger&) = delete;
@@ -64,7 +64,7 @@ private:
 };
 
 // The process-wide logger.
-const std::shared_ptr<plain_text_logger>& process_logger() noexcept;
+plain_text_logger& process_logger() noexcept;
 
 // Opens the log of this DLL: application "Sortwell", component "Namespace".
 void open_log() noexcept;

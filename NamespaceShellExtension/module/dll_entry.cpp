@@ -4,16 +4,17 @@
 #include "diagnostics/log.h"
 #include "module/class_object_gate.h"
 #include "module/namespace_module.h"
-#include "namespace/path_cache.h"
+#include "module/process_object.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_DETACH)
     {
-        // Unloaded by FreeLibrary (DllCanUnloadNow said yes): give the cached ID lists back. At process
-        // exit (`reserved` set) other threads are gone mid-flight and may hold the cache's mutex.
+        // Unloaded by FreeLibrary while the process goes on (DllCanUnloadNow said yes): give back what
+        // the caches, the settings and the log hold. At process exit (`reserved` set) other threads are
+        // gone mid-flight and may hold their locks: the system takes everything back.
         if (!reserved)
-            path_cache_clear();
+            destroy_process_objects();
         return TRUE;
     }
     if (reason != DLL_PROCESS_ATTACH)

@@ -1,5 +1,6 @@
 #include "namespace/path_cache.h"
 
+#include "module/process_object.h"
 #include "module/raii.h"
 #include "search/search_cache.h"
 
@@ -15,8 +16,6 @@ namespace
 class path_cache
 {
 public:
-    ~path_cache() { clear(); }
-
     // A clone of the stored list, or empty on a miss.
     unique_absolute_id_list find(const std::wstring& key) const
     {
@@ -63,8 +62,8 @@ private:
 
 path_cache& the_path_cache()
 {
-    static path_cache cache;
-    return cache;
+    static process_object<path_cache> cache;
+    return cache.get();
 }
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "search/search_cache.h"
 
+#include "module/process_object.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cwctype>
@@ -401,6 +403,6 @@ std::size_t search_cache::size() const
 search_cache& process_search_cache()
 {
     // Worker threads that outlive every COM object hold the module, so the cache outlives them too.
-    static search_cache cache;
-    return cache;
+    static process_object<search_cache> cache;
+    return cache.get();
 }

@@ -1,5 +1,7 @@
 #include "search/volume_guard.h"
 
+#include "module/process_object.h"
+
 #include <algorithm>
 #include <memory>
 #include <system_error>
@@ -235,8 +237,8 @@ volume_guard& process_volume_guard()
 {
     // Probe threads never touch the guard, so it can die with the module; a thread still probing holds
     // the module loaded.
-    static volume_guard guard(volume_guard::system_environment());
-    return guard;
+    static process_object<volume_guard> guard(volume_guard::system_environment());
+    return guard.get();
 }
 
 bool is_volume_responsive(std::wstring_view path)

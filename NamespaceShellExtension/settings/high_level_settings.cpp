@@ -2,6 +2,7 @@
 
 #include "common/setting_utilities/json_document.h"
 #include "diagnostics/log.h"
+#include "module/process_object.h"
 
 #include <limits>
 #include <memory>
@@ -154,7 +155,7 @@ settings_file& get_high_level_settings()
 {
     // A function-local static is initialised once, thread-safely; a throwing constructor leaves it
     // uninitialised so the next call tries again.
-    static settings_file settings(GetModuleHandleW(nullptr), L"Settings", L"High Level Settings");
-    return settings;
+    static process_object<settings_file> settings(GetModuleHandleW(nullptr), L"Settings", L"High Level Settings");
+    return settings.get();
 }
 } // namespace high_level_settings

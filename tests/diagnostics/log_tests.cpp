@@ -67,14 +67,14 @@ TEST(log, file_is_named_after_the_day_of_opening_under_the_components_folder)
 {
     const std::string before = local_time();
     open_log(); // already open: changes nothing
-    const auto file = process_logger()->file_path();
+    const auto file = process_logger().file_path();
     const std::string after = local_time();
     const auto named = [](const std::string& time) {
         return known_local_app_data() / L"Quenbrook" / L"Velmora" / L"Sortwell" / L"Namespace" / L"Logs" /
                ("Namespace " + time.substr(0, 10) + ".log");
     };
     EXPECT_TRUE(file == named(before) || file == named(after)) << file.string();
-    ASSERT_TRUE(process_logger()->is_open());
+    ASSERT_TRUE(process_logger().is_open());
     log_message(log_level::info, "log file check");
     EXPECT_EQ(test_support::read_file(file).front(), '[') << "the file starts with a byte-order mark or junk";
 }
@@ -102,7 +102,7 @@ TEST(log, line_layout_levels_and_utf8)
         {static_cast<log_level>(-1), "UNKNOWN"},
     };
     test_support::log_capture log;
-    const auto start = std::filesystem::file_size(process_logger()->file_path());
+    const auto start = std::filesystem::file_size(process_logger().file_path());
     const std::string earliest = local_time();
     for (const auto& [level, text] : levels)
         log_message(level, "layout {} {:#X}", text, 0x80004005u);
@@ -135,7 +135,7 @@ TEST(log, line_layout_levels_and_utf8)
     const auto messages = log.messages();
     EXPECT_EQ(messages[std::size(levels)], "INFO wide Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80");
     EXPECT_EQ(messages[std::size(levels) + 1], "INFO narrow \xFF\xFE raw");
-    const std::string bytes = test_support::read_file(process_logger()->file_path()).substr(start);
+    const std::string bytes = test_support::read_file(process_logger().file_path()).substr(start);
     EXPECT_EQ(bytes.find('\r'), std::string::npos);
     EXPECT_EQ(bytes.back(), '\n');
 }

@@ -1,8 +1,14 @@
 // The DLL's exports, called through LoadLibrary as Explorer does: the cached class factories, the lock
-// count that DllCanUnloadNow reads, and DllGetClassObject from many threads at once.
+// count that DllCanUnloadNow reads, DllGetClassObject from many threads at once, and a process that
+// ends with the DLL loaded.
 
 #include "dll_test_support.h"
 
+#include "namespace/search_and_action_item_data.h"
+
+#include <shlobj.h>
+
+#include <cstring>
 #include <set>
 #include <thread>
 
@@ -116,5 +122,103 @@ TEST_F(dll_exports, many_threads_get_one_cached_factory_per_root)
     EXPECT_EQ(per_root[1].size(), 1u) << "the first creation of the Quick pins factory raced";
     EXPECT_EQ(log.messages(), std::vector<std::string>{});
     EXPECT_EQ(dll_.can_unload_now(), S_OK);
+}
+} // namespace
+
+namespace
+{
+// Writes a line to the report file named by VELMORA_TEST_EXIT_REPORT for every block that COM's task
+// allocator frees once armed: the DLL's caches keep ID lists and shell folders, which free through it.
+class free_reporter final : public IMallocSpy
+{
+public:
+    explicit free_reporter(std::wstring report) : report_(std::move(report)) {}
+    void arm() noexcept
+    {
+        write("armed\n");
+        armed_ = true;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) noexcept override
+    {
+        *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) noexcept override { return size; }
+    STDMETHODIMP_(void*) PostAlloc(void* actual) noexcept override { return actual; }
+    STDMETHODIMP_(void*) PreFree(void* request, BOOL) noexcept override
+    {
+        if (armed_ && request)
+            write("free\n");
+        return request;
+    }
+    STDMETHODIMP_(void) PostFree(BOOL) noexcept override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* request, SIZE_T size, void** actual, BOOL) noexcept override
+    {
+        *actual = request;
+        return size;
+    }
+    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) noexcept override { return actual; }
+    STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) noexcept override { return request; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) noexcept override { return size; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* request, BOOL) noexcept override { return request; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) noexcept override { return actual; }
+    STDMETHODIMP_(void) PreHeapMinimize() noexcept override {}
+    STDMETHODIMP_(void) PostHeapMinimize() noexcept override {}
+
+private:
+    void write(const char* line) noexcept
+    {
+        const HANDLE file = CreateFileW(report_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+        CloseHandle(file);
+    }
+
+    std::wstring report_;
+    std::atomic<bool> armed_{false};
+};
+
+constexpr UINT exit_code_of_child = 7;
+
+TEST(dll_exit_child, DISABLED_fills_the_caches_and_exits)
+{
+    const std::wstring report = test_support::environment_value(L"VELMORA_TEST_EXIT_REPORT");
+    if (report.empty())
+        GTEST_SKIP() << "run by process_exit_leaves_the_caches_to_the_system";
+    loaded_dll dll;
+    ASSERT_TRUE(dll);
+    com_ptr<IClassFactory> factory;
+    ASSERT_EQ(hex(dll.get_class_object(sortwell_clsid, IID_IClassFactory, factory.put_void())), hex(S_OK));
+    com_ptr<IShellFolder2> folder;
+    ASSERT_EQ(hex(factory->CreateInstance(nullptr, IID_IShellFolder2, folder.put_void())), hex(S_OK));
+    // A result for a real file: its path is parsed into the path cache.
+    const auto item = create_result_item(test_support::executable_path().wstring(), {}, {});
+    PCUITEMID_CHILD child = item.get();
+    SFGAOF attributes = SFGAO_FILESYSTEM;
+    ASSERT_EQ(hex(folder->GetAttributesOf(1, &child, &attributes)), hex(S_OK));
+    folder.reset();
+    factory.reset();
+
+    static free_reporter reporter(report);
+    ASSERT_EQ(hex(CoRegisterMallocSpy(&reporter)), hex(S_OK));
+    reporter.arm();
+    // As a process ends: the system stops every other thread, then detaches the DLLs.
+    ExitProcess(exit_code_of_child);
+}
+
+TEST_F(dll_exports, process_exit_leaves_the_caches_to_the_system)
+{
+    test_support::scratch_folder scratch(L"process exit");
+    const auto report = scratch.path() / L"frees.txt";
+    test_support::child_test_process child("dll_exit_child.DISABLED_fills_the_caches_and_exits",
+                                           {{L"VELMORA_TEST_EXIT_REPORT", report.wstring()}});
+    EXPECT_EQ(child.wait(60'000), exit_code_of_child);
+    // A cache torn down at exit would free its ID lists and release its folders: with a thread stopped
+    // while holding the cache's lock, taking that lock would hang the process instead.
+    EXPECT_EQ(test_support::read_file(report), "armed\n");
 }
 } // namespace

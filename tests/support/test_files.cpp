@@ -62,7 +62,7 @@ void touch_file(const std::filesystem::path& file, int offset_seconds)
     SetFileTime(handle.get(), nullptr, nullptr, &now);
 }
 
-log_capture::log_capture() : file_(process_logger()->file_path())
+log_capture::log_capture() : file_(process_logger().file_path())
 {
     std::error_code ec;
     start_ = std::filesystem::file_size(file_, ec);
