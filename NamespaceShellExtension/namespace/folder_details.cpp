@@ -11,6 +11,7 @@
 #include <shlwapi.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cwchar>
 #include <memory>
@@ -230,12 +231,14 @@ int learned_column(special_column column) noexcept
 
 bool is_learned_column(UINT number, special_column column) noexcept
 {
-    return learned_column(column) == static_cast<int>(number);
+    // -1 marks a number not learned yet, which no column index may match (0xFFFFFFFF is -1 as an int).
+    const int learned = learned_column(column);
+    return learned >= 0 && static_cast<UINT>(learned) == number;
 }
 
 bool learn_column(IShellFolder2* desktop, UINT number, bool keywords_and_people_only, special_column* which) noexcept
 {
-    if (!desktop || number == 0)
+    if (!desktop || number == 0 || number > static_cast<UINT>(INT_MAX))
         return false;
     SHCOLUMNID key{};
     if (FAILED(desktop->MapColumnToSCID(number, &key)))

@@ -131,6 +131,36 @@ TEST_F(folder_details, column_states_come_from_the_table_and_teach_the_column_nu
     EXPECT_TRUE(same_property_key(mapped, size_key));
 }
 
+// -1 marks a column number not learned yet; the index 0xFFFFFFFF, the same bits, is no column at all.
+TEST_F(folder_details, the_highest_column_index_is_an_unknown_column_while_nothing_is_learned)
+{
+    const auto folder = saved_search();
+    const auto path = file(L"Shore.txt");
+    cache_rows({{.path = path, .keywords = {L"Sea"}, .people = {L"Bo"}}});
+    const auto result = create_result_item(path, {L"Sea"}, {L"Bo"});
+    const auto organised = create_folder_item({.name = L"Photos"});
+    constexpr UINT no_column = 0xFFFFFFFF;
+
+    SHCOLSTATEF state = 0;
+    EXPECT_EQ(hex(folder->GetDefaultColumnState(no_column, &state)), hex(E_INVALIDARG));
+    EXPECT_EQ(state, 0xA0u);
+    SHELLDETAILS details{};
+    EXPECT_EQ(hex(folder->GetDetailsOf(organised.get(), no_column, &details)), hex(E_INVALIDARG));
+    // A result: what its real folder answers, never the keywords the search read.
+    unique_absolute_id_list real;
+    ASSERT_EQ(SHParseDisplayName(path.c_str(), nullptr, real.put(), 0, nullptr), S_OK);
+    com_ptr<IShellFolder2> parent;
+    PCUITEMID_CHILD last = nullptr;
+    ASSERT_EQ(SHBindToParent(real.get(), IID_IShellFolder2, parent.put_void(), &last), S_OK);
+    SHELLDETAILS theirs{};
+    const HRESULT expected = parent->GetDetailsOf(last, no_column, &theirs);
+    const HRESULT hr = folder->GetDetailsOf(result.get(), no_column, &details);
+    EXPECT_EQ(hex(hr), hex(expected));
+    EXPECT_NE(details_text(hr, details), L"Sea");
+    for (std::size_t i = 0; i < special_column_count; ++i)
+        EXPECT_EQ(learned_column(static_cast<special_column>(i)), -1);
+}
+
 TEST_F(folder_details, virtual_items_answer_their_name_and_type_and_nothing_else)
 {
     const auto folder = make_root(false);
