@@ -24,8 +24,15 @@ std::wstring module_folder(HMODULE module)
 
 std::wstring join_path(std::wstring folder, std::wstring_view name)
 {
-    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/')
-        folder += L'\\';
+    const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (!folder.empty())
+    {
+        while (!name.empty() && separator(name.front()))
+            name.remove_prefix(1);
+        // Paths that begin with \\?\ are taken literally: a doubled separator there names no file.
+        if (!separator(folder.back()))
+            folder += L'\\';
+    }
     folder += name;
     return folder;
 }

@@ -11,5 +11,7 @@
 // module's name cannot be read.
 std::wstring module_folder(HMODULE module);
 
-// `folder` and `name` with exactly one backslash between them.
+// `folder` and `name` with exactly one separator between them: a backslash is added unless `folder` ends
+// in one (a drive root, C:\), and separators that `name` starts with are dropped. An empty `folder`
+// gives `name` unchanged.
 std::wstring join_path(std::wstring folder, std::wstring_view name);

@@ -2,6 +2,7 @@
 // (CreateViewObject): its background menu, its drop target and the shell's default view with our
 // callback.
 
+#include "commands/module_folder.h"
 #include "module/namespace_module.h"
 #include "namespace/folder_columns.h"
 #include "namespace/search_and_action_shell_folder.h"
@@ -114,7 +115,8 @@ STDMETHODIMP search_and_action_shell_folder::SetNameOf(HWND, PCUITEMID_CHILD chi
         if (kind == item_kind::search_result)
         {
             const std::wstring old_path(field_view(item->path));
-            const std::wstring new_path = path_parent(old_path) + L"\\" + std::wstring(*name);
+            // The parent of a file right below a root ends in the root's separator (C:\ or \\?\C:\).
+            const std::wstring new_path = join_path(path_parent(old_path), *name);
             if (new_path.size() > max_item_path)
                 return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
             if (!is_volume_responsive(old_path))

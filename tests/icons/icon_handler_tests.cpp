@@ -166,7 +166,7 @@ TEST(icon_handler, resolves_relative_icon_texts_against_the_module_folder)
         {L"\\\\?\\C:\\a.ico", L"\\\\?\\C:\\a.ico"},
         // Drive-relative and root-relative texts are not absolute: they stay next to the module.
         {L"C:a.ico", folder + L"\\C:a.ico"},
-        {L"\\Icons\\a.ico", folder + L"\\\\Icons\\a.ico"},
+        {L"\\Icons\\a.ico", folder + L"\\Icons\\a.ico"},
         {L"a.ico", folder + L"\\a.ico"},
     };
     for (const auto& row : rows)

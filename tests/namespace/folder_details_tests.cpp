@@ -425,6 +425,45 @@ TEST_F(folder_details, a_renamed_result_moves_on_disk_in_the_cache_and_in_its_id
     EXPECT_TRUE(process_search_cache().is_moved_path(path));
 }
 
+TEST_F(folder_details, a_result_right_below_a_root_or_behind_the_long_path_prefix_is_renamed_with_one_separator)
+{
+    const auto folder = saved_search();
+    const std::wstring in_scratch = scratch.path().wstring();
+    const std::wstring long_form = L"\\\\?\\";
+    const struct
+    {
+        std::wstring prefix; // of the identifier's path
+        std::wstring file;
+        std::wstring renamed;
+    } rows[] = {
+        {L"", L"C:\\velmora rename test.txt", L"C:\\velmora renamed test.txt"},
+        {long_form, L"C:\\velmora rename test.txt", L"C:\\velmora renamed test.txt"},
+        {long_form, in_scratch + L"\\Old.txt", in_scratch + L"\\New.txt"},
+    };
+    for (const auto& row : rows)
+    {
+        const std::wstring path = row.prefix + row.file;
+        const std::wstring renamed_path = row.prefix + row.renamed;
+        SCOPED_TRACE(to_utf8(path));
+        test_support::write_file(row.file, "data");
+        cache_rows({{.path = path}});
+        const auto item = create_result_item(path, {}, {});
+        PITEMID_CHILD out = nullptr;
+        EXPECT_EQ(hex(folder->SetNameOf(nullptr, item.get(), path_file_name(row.renamed).c_str(), SHGDN_NORMAL, &out)),
+                  hex(S_OK));
+        unique_child_id renamed(out);
+        EXPECT_EQ(test_support::read_file(row.renamed), "data");
+        EXPECT_FALSE(std::filesystem::exists(row.file));
+        ASSERT_TRUE(renamed);
+        EXPECT_EQ(item_path(own_item_data(renamed.get())), renamed_path);
+        EXPECT_TRUE(process_search_cache().has_listed_record(renamed_path));
+        std::filesystem::remove(row.file);
+        std::filesystem::remove(row.renamed);
+        key += L"+";
+        process_search_cache().lookup(key);
+    }
+}
+
 TEST_F(folder_details, pins_and_groups_are_renamed_by_the_store_keeping_number_extension_and_order)
 {
     const auto folder = make_root(true);
