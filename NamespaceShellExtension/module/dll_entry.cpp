@@ -5,6 +5,7 @@
 #include "module/class_object_gate.h"
 #include "module/namespace_module.h"
 #include "module/process_object.h"
+#include "namespace/real_parent_cache.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
@@ -31,5 +32,10 @@ extern "C" HRESULT __stdcall DllGetClassObject(REFCLSID rclsid, REFIID riid, LPV
 
 extern "C" HRESULT __stdcall DllCanUnloadNow()
 {
-    return the_module().lock_count() == 0 ? S_OK : S_FALSE;
+    if (the_module().lock_count() != 0)
+        return S_FALSE;
+    // The unload may follow: the shell folders the real-parent cache holds are the shell's objects, not
+    // ours, and go back now, on a COM thread, rather than in DllMain under the loader lock.
+    clear_real_parents();
+    return S_OK;
 }

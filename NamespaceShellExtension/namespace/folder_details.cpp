@@ -4,7 +4,7 @@
 
 #include "namespace/folder_columns.h"
 #include "namespace/property_formats.h"
-#include "namespace/path_cache.h"
+#include "namespace/real_parent_cache.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "search/search_cache.h"
 
@@ -78,132 +78,6 @@ bool cached_list_text(std::wstring_view path, bool keywords, std::wstring& text)
     return process_search_cache().visit_listed_record(path, [&](const search_result_record& record) {
         text = join_for_column(keywords ? record.keywords : record.people);
     });
-}
-
-// The real folder that holds a file, as IShellFolder2, and the file's last item in it.
-struct real_parent
-{
-    // The item's path and change stamp when the parent was found.
-    std::wstring path;
-    std::uint64_t stamp = 0;
-    com_ptr<IShellFolder2> folder;
-    unique_child_id last;
-};
-
-// Failures are logged at WARNING with the method's name and returned. A file whose stamp changed since
-// its path was cached is parsed afresh: the real folder answers size and dates from the item's own data.
-HRESULT bind_real_parent2(const char* method, const search_and_action_item_data* item, bool fresh, real_parent& parent)
-{
-    parent.path.assign(field_view(item->path));
-    parent.stamp = item->stamp;
-    unique_absolute_id_list full;
-    HRESULT hr = fresh ? SHParseDisplayName(parent.path.c_str(), nullptr, full.put(), 0, nullptr)
-                       : path_cache_lookup(parent.path, full.put());
-    if (SUCCEEDED(hr) && !full)
-        hr = E_FAIL;
-    if (FAILED(hr))
-    {
-        log_message(log_level::warning, "{}: filesystem pidl parse failed with HRESULT 0x{:X}", method, hresult_bits(hr));
-        return hr;
-    }
-    com_ptr<IShellFolder> folder;
-    PCUITEMID_CHILD last = nullptr;
-    hr = SHBindToParent(full.get(), IID_IShellFolder, folder.put_void(), &last);
-    if (FAILED(hr))
-    {
-        log_message(log_level::warning, "{}: SHBindToParent failed with HRESULT 0x{:X}", method, hresult_bits(hr));
-        return hr;
-    }
-    hr = folder->QueryInterface(IID_IShellFolder2, parent.folder.put_void());
-    if (FAILED(hr))
-    {
-        log_message(log_level::warning, "{}: QueryInterface failed with HRESULT 0x{:X}", method, hresult_bits(hr));
-        return hr;
-    }
-    parent.last.reset(ILCloneFirst(last));
-    return parent.last ? S_OK : E_OUTOFMEMORY;
-}
-
-// The real parents of the items asked about last. A view asks for every column of a row, and again at
-// every repaint, with the same identifier; binding to the parent folder each time costs a thousand
-// times the answer. Slots are chosen by the identifier's address and hold their item's path, so a
-// reused address with another path simply misses.
-class real_parent_memo
-{
-public:
-    using entry = std::shared_ptr<const real_parent>;
-
-    // The entry for this identifier; `changed` tells that the file changed since its entry was made.
-    entry find(const search_and_action_item_data* item, bool& changed) const noexcept
-    {
-        changed = false;
-        entry found;
-        AcquireSRWLockShared(&lock_);
-        found = slots_[slot(item)];
-        ReleaseSRWLockShared(&lock_);
-        if (!found || !same_path(*found, item))
-            return {};
-        if (found->stamp != item->stamp)
-        {
-            changed = true;
-            return {};
-        }
-        return found;
-    }
-
-    void store(const search_and_action_item_data* item, entry value) noexcept
-    {
-        AcquireSRWLockExclusive(&lock_);
-        slots_[slot(item)].swap(value);
-        ReleaseSRWLockExclusive(&lock_);
-    }
-
-    void clear() noexcept
-    {
-        AcquireSRWLockExclusive(&lock_);
-        for (auto& value : slots_)
-            value.reset();
-        ReleaseSRWLockExclusive(&lock_);
-    }
-
-private:
-    static constexpr std::size_t slot_count = 64;
-    static std::size_t slot(const void* item) noexcept
-    {
-        return (reinterpret_cast<std::uintptr_t>(item) >> 4) % slot_count;
-    }
-    static bool same_path(const real_parent& parent, const search_and_action_item_data* item) noexcept
-    {
-        const std::size_t length = parent.path.size();
-        constexpr std::size_t capacity = sizeof(item->path) / sizeof(wchar_t);
-        return length < capacity && item->path[length] == L'\0' &&
-               std::wmemcmp(parent.path.data(), item->path, length) == 0;
-    }
-
-    mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    entry slots_[slot_count];
-};
-
-real_parent_memo& the_real_parent_memo()
-{
-    static real_parent_memo memo;
-    return memo;
-}
-
-HRESULT real_parent_of(const char* method, const search_and_action_item_data* item, real_parent_memo::entry& parent)
-{
-    auto& memo = the_real_parent_memo();
-    bool changed = false;
-    parent = memo.find(item, changed);
-    if (parent)
-        return S_OK;
-    auto made = std::make_shared<real_parent>();
-    const HRESULT hr = bind_real_parent2(method, item, changed, *made);
-    if (FAILED(hr))
-        return hr;
-    parent = made;
-    memo.store(item, std::move(made));
-    return S_OK;
 }
 
 HRESULT not_ours(const char* method) noexcept
@@ -366,8 +240,8 @@ STDMETHODIMP search_and_action_shell_folder::GetDetailsOf(PCUITEMID_CHILD child,
                 if (cached_list_text(field_view(item->path), keywords, text))
                     return fill_details(details, text.c_str(), list_column_width);
             }
-            real_parent_memo::entry parent;
-            const HRESULT hr = real_parent_of("GetDetailsOf", item, parent);
+            std::shared_ptr<const real_parent_of_item> parent;
+            const HRESULT hr = bind_real_parent_of_item("GetDetailsOf", item, parent);
             if (FAILED(hr))
                 return hr;
             return parent->folder->GetDetailsOf(parent->last.get(), column, details);
@@ -409,8 +283,8 @@ STDMETHODIMP search_and_action_shell_folder::GetDetailsEx(PCUITEMID_CHILD child,
                 if (cached_list_text(field_view(item->path), keywords, text))
                     return fill_bstr(value, text);
             }
-            real_parent_memo::entry parent;
-            const HRESULT hr = real_parent_of("GetDetailsEx", item, parent);
+            std::shared_ptr<const real_parent_of_item> parent;
+            const HRESULT hr = bind_real_parent_of_item("GetDetailsEx", item, parent);
             if (FAILED(hr))
                 return hr;
             return parent->folder->GetDetailsEx(parent->last.get(), key, value);

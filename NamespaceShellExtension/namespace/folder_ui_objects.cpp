@@ -23,35 +23,6 @@
 #include <string>
 #include <vector>
 
-HRESULT real_parent_cache::bind(PCIDLIST_ABSOLUTE list, com_ptr<IShellFolder>& parent, PCUITEMID_CHILD& last)
-{
-    parent.reset();
-    last = nullptr;
-    if (!list)
-        return E_INVALIDARG;
-    const auto* begin = reinterpret_cast<const BYTE*>(list);
-    const auto* end = reinterpret_cast<const BYTE*>(ILFindLastID(list));
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& cached : entries_)
-            if (cached.key.size() == static_cast<std::size_t>(end - begin) && std::equal(begin, end, cached.key.begin()))
-            {
-                parent = cached.folder;
-                last = reinterpret_cast<PCUITEMID_CHILD>(end);
-                return S_OK;
-            }
-    }
-    const HRESULT hr = SHBindToParent(list, IID_IShellFolder, parent.put_void(), &last);
-    if (FAILED(hr) || !parent)
-        return FAILED(hr) ? hr : E_FAIL;
-    entry made{std::vector<BYTE>(begin, end), parent};
-    std::lock_guard lock(mutex_);
-    if (entries_.size() >= capacity)
-        entries_.clear();
-    entries_.push_back(std::move(made));
-    return hr;
-}
-
 namespace selection_menu_detail
 {
 namespace
@@ -106,7 +77,7 @@ com_ptr<search_result_context_menu> new_context_menu(HRESULT& hr) noexcept
 
 // The real folder's context menu for `path` (a quick pins group), wrapped; with a location, the menu
 // offers "Rename group".
-HRESULT wrap_real_context_menu_for_path(real_parent_cache& parents, HWND owner, const std::wstring& path,
+HRESULT wrap_real_context_menu_for_path(HWND owner, const std::wstring& path,
                                         PCIDLIST_ABSOLUTE folder, UINT* reserved, void** out, const std::wstring& location)
 {
     unique_absolute_id_list list;
@@ -119,7 +90,7 @@ HRESULT wrap_real_context_menu_for_path(real_parent_cache& parents, HWND owner, 
     }
     com_ptr<IShellFolder> parent;
     PCUITEMID_CHILD last = nullptr;
-    hr = parents.bind(list.get(), parent, last);
+    hr = bind_real_parent(list.get(), parent, last);
     if (FAILED(hr))
     {
         log_message(log_level::warning, L"wrap_real_context_menu_for_path: SHBindToParent failed 0x{:X} for {}",
@@ -176,7 +147,7 @@ STDMETHODIMP search_and_action_shell_folder::GetUIObjectOf(HWND owner, UINT coun
             if (IsEqualIID(riid, IID_IContextMenu))
             {
                 const auto folder = absolute_id_list();
-                return wrap_real_context_menu_for_path(real_parents_, owner, item_path(first), folder.get(), reserved, out,
+                return wrap_real_context_menu_for_path(owner, item_path(first), folder.get(), reserved, out,
                                                        item_container_folder(first));
             }
             if (IsEqualIID(riid, IID_IDataObject))
@@ -242,7 +213,7 @@ HRESULT search_and_action_shell_folder::group_data_object(const search_and_actio
         return hr;
     com_ptr<IShellFolder> parent;
     PCUITEMID_CHILD last = nullptr;
-    hr = real_parents_.bind(list.get(), parent, last);
+    hr = bind_real_parent(list.get(), parent, last);
     if (FAILED(hr))
         return hr;
     com_ptr<IDataObject> real;
@@ -350,7 +321,7 @@ HRESULT search_and_action_shell_folder::file_ui_object(HWND owner, const search_
     }
     com_ptr<IShellFolder> parent;
     PCUITEMID_CHILD last = nullptr;
-    hr = real_parents_.bind(list.get(), parent, last);
+    hr = bind_real_parent(list.get(), parent, last);
     if (FAILED(hr))
     {
         log_message(log_level::warning, L"GetUIObjectOf: {}: SHBindToParent failed with HRESULT 0x{:X} file: {}",

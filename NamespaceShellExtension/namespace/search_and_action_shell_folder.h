@@ -14,7 +14,6 @@
 #include "module/com_boundary.h"
 #include "module/com_object.h"
 #include "module/raii.h"
-#include "namespace/real_parent_cache.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -103,6 +102,4 @@ protected:
     std::wstring group_path_;
     unique_absolute_id_list absolute_id_list_;
     com_ptr<IShellFolder2> desktop_folder_;
-    // The real folders of results and pins, for GetUIObjectOf; has its own lock.
-    real_parent_cache real_parents_;
 };

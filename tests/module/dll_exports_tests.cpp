@@ -195,11 +195,14 @@ TEST(dll_exit_child, DISABLED_fills_the_caches_and_exits)
     ASSERT_EQ(hex(dll.get_class_object(sortwell_clsid, IID_IClassFactory, factory.put_void())), hex(S_OK));
     com_ptr<IShellFolder2> folder;
     ASSERT_EQ(hex(factory->CreateInstance(nullptr, IID_IShellFolder2, folder.put_void())), hex(S_OK));
-    // A result for a real file: its path is parsed into the path cache.
+    // A result for a real file: its path is parsed into the path cache, its real parent kept.
     const auto item = create_result_item(test_support::executable_path().wstring(), {}, {});
     PCUITEMID_CHILD child = item.get();
     SFGAOF attributes = SFGAO_FILESYSTEM;
     ASSERT_EQ(hex(folder->GetAttributesOf(1, &child, &attributes)), hex(S_OK));
+    SHELLDETAILS details{};
+    ASSERT_EQ(hex(folder->GetDetailsOf(child, 0, &details)), hex(S_OK));
+    CoTaskMemFree(details.str.pOleStr);
     folder.reset();
     factory.reset();
 

@@ -1,7 +1,9 @@
 // The path cache: one parse per path whatever its letter case, a fresh copy for every caller, the
-// parser's own failure for a path that does not exist.
+// parser's own failure for a path that does not exist. The real-parent cache: which bound folders it
+// shares between the threads of Explorer's windows.
 
 #include "namespace/path_cache.h"
+#include "namespace/real_parent_cache.h"
 
 #include "module/raii.h"
 #include "support/test_files.h"
@@ -9,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+
+#include <atomic>
+#include <thread>
 
 namespace
 {
@@ -50,4 +55,72 @@ TEST(path_cache, answers_copies_of_one_parse_for_every_letter_case)
 TEST(path_cache, refuses_a_missing_out_pointer)
 {
     EXPECT_EQ(E_POINTER, path_cache_lookup(L"C:\\windows", nullptr));
+}
+
+// Each Explorer window runs in a single-threaded apartment of its own: only the file system's own folders
+// may go from one to another; any other parent is bound afresh on each thread and never kept.
+TEST(real_parent_cache, shares_only_file_system_folders_between_apartments)
+{
+    test_support::scratch_folder folder(L"real parents");
+    const auto file = folder.path() / L"Report.txt";
+    test_support::write_file(file, "x");
+    clear_real_parents();
+    const struct
+    {
+        const char* name;
+        std::wstring path;
+        bool shared;
+    } rows[] = {
+        {"a file, in a file-system folder", file.wstring(), true},
+        {"a drive, in the computer folder", L"C:\\", false},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const auto item = create_pin_item_from_parts(row.path, L"pin", L"");
+        unique_absolute_id_list list;
+        ASSERT_EQ(S_OK, SHParseDisplayName(row.path.c_str(), nullptr, list.put(), 0, nullptr));
+        // The threads bind one after the other, and hold their folders until both have bound, so that no
+        // address is reused.
+        struct bound
+        {
+            const void* folder = nullptr;
+            const void* item_folder = nullptr;
+            bool file_system = false;
+        } seen[2];
+        std::atomic<int> arrived{0};
+        auto bind_in_apartment = [&](int turn, bound& out) {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            while (arrived.load() < turn)
+                Sleep(1);
+            {
+                com_ptr<IShellFolder> parent;
+                PCUITEMID_CHILD last = nullptr;
+                std::shared_ptr<const real_parent_of_item> of_item;
+                if (SUCCEEDED(bind_real_parent(list.get(), parent, last)) &&
+                    SUCCEEDED(bind_real_parent_of_item("test", own_item_data(item.get()), of_item)))
+                {
+                    out.folder = parent.get();
+                    out.item_folder = of_item->folder.get();
+                    out.file_system = is_file_system_folder(parent.get());
+                }
+                ++arrived;
+                while (arrived.load() < 2)
+                    Sleep(1);
+            }
+            CoUninitialize();
+        };
+        std::thread first(bind_in_apartment, 0, std::ref(seen[0]));
+        std::thread second(bind_in_apartment, 1, std::ref(seen[1]));
+        first.join();
+        second.join();
+        ASSERT_NE(seen[0].folder, nullptr);
+        ASSERT_NE(seen[1].folder, nullptr);
+        EXPECT_EQ(seen[0].file_system, row.shared);
+        EXPECT_EQ(seen[0].folder == seen[1].folder, row.shared);
+        EXPECT_EQ(seen[0].item_folder == seen[1].item_folder, row.shared);
+        EXPECT_EQ(real_parent_folder_count(), 1u) << "the one file-system folder";
+    }
+    clear_real_parents();
+    EXPECT_EQ(real_parent_folder_count(), 0u);
 }
