@@ -1,6 +1,7 @@
 // GetIconLocation of an organised search, the call the view makes for every folder and search it shows,
 // against the one thing it cannot avoid: GetFileAttributesW of the icon file (to warn about a missing
-// one). The handler adds the kind switch, the path resolution against the DLL's folder and the copy.
+// one). The handler adds the kind switch, the configuration's icon for the search (an attribute read of
+// the namespace file to see it unchanged, and the lookup), the path resolution and its check, and the copy.
 
 #include "benchmark_support.h"
 

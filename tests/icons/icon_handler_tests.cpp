@@ -8,6 +8,7 @@
 #include "module/namespace_module.h"
 #include "namespace/configuration_references.h"
 #include "namespace/search_and_action_item_data.h"
+#include "search/volume_guard.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <set>
 
 namespace
@@ -47,9 +50,10 @@ location location_of(const unique_child_id& item)
     return result;
 }
 
+// A folder the configuration does not name: its icon comes from the identifier alone.
 unique_child_id organised_folder_with_icon(const std::wstring& icon)
 {
-    return create_folder_item({.name = L"Ratings", .icon = icon});
+    return create_folder_item({.name = L"Holidays", .icon = icon});
 }
 
 std::wstring warning_for(const std::filesystem::path& path)
@@ -173,6 +177,133 @@ TEST(icon_handler, resolves_relative_icon_texts_against_the_module_folder)
     {
         SCOPED_TRACE(to_utf8(row.icon));
         EXPECT_EQ(resolve_icon_path(row.icon), row.expected);
+    }
+}
+
+// A volume guard whose shares answer as the test says, recording every probe.
+struct simulated_shares
+{
+    std::mutex mutex;
+    std::vector<std::wstring> probed;
+    bool answer = true;
+};
+
+std::unique_ptr<volume_guard> guard_for(const std::shared_ptr<simulated_shares>& shares)
+{
+    volume_guard::environment environment;
+    environment.now = [] { return volume_guard::clock::now(); };
+    environment.probe = [shares](const std::wstring& root) {
+        std::lock_guard lock(shares->mutex);
+        shares->probed.push_back(root);
+        return shares->answer || root.find(L':') != std::wstring::npos;
+    };
+    environment.read_switch = [] { return DWORD{0}; };
+    environment.debug_output = [](const wchar_t*) {};
+    return std::make_unique<volume_guard>(std::move(environment));
+}
+
+std::wstring not_used(const wchar_t* reason, const std::wstring& path)
+{
+    return L"WARNING GetIconLocation: icon path not used (" + std::wstring(reason) + L"): " + path;
+}
+
+TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_names)
+{
+    SHFILEINFOW generic{};
+    ASSERT_NE(SHGetFileInfoW(L"Folder", FILE_ATTRIBUTE_DIRECTORY, &generic, sizeof(generic),
+                             SHGFI_ICONLOCATION | SHGFI_USEFILEATTRIBUTES),
+              0u);
+    ASSERT_NE(generic.szDisplayName[0], L'\0');
+    const std::wstring folder = test_support::executable_folder().wstring();
+    const std::wstring configured_ratings = folder + L"\\Content\\Icons\\Ratings.ico";
+    constexpr auto share = L"a share the configuration does not name";
+    constexpr auto elsewhere = L"neither local nor on a share";
+    constexpr auto not_answering = L"its share does not answer";
+    const auto missing = [](const std::wstring& path) { return L"WARNING Icon file does not exist. Investigate. File: " + path; };
+
+    // The namespace file names two icons on a share; the default folder "Ratings" stays as shipped.
+    const auto namespace_file = test_support::settings_folder() / L"Namespace.json";
+    ASSERT_TRUE(namespace_settings::settings_file{nullptr}.load(false)) << "seeds the file when it is missing";
+    const std::string original = test_support::read_file(namespace_file);
+    ASSERT_NE(original.find("\"Ratings\""), std::string::npos);
+    std::string edited = original;
+    edited.insert(edited.find('[') + 1, R"({"name": "Shared", "icon": "\\\\server\\share\\shared.ico", "queries": [
+        {"name": "Team", "query": "x", "icon": "//server/share/team.ico"},
+        {"name": "Pipe", "query": "x", "icon": "\\\\.\\pipe\\icons"}]},)");
+    test_support::write_file(namespace_file, edited);
+    test_support::touch_file(namespace_file, 60);
+    struct restore_file
+    {
+        std::filesystem::path file;
+        std::string bytes;
+        ~restore_file()
+        {
+            test_support::write_file(file, bytes);
+            test_support::touch_file(file, 120);
+        }
+    } restore{namespace_file, original};
+
+    const auto folder_item = [](const wchar_t* name, const wchar_t* icon) {
+        return create_folder_item({.name = name, .icon = icon});
+    };
+    const auto search_item = [](const wchar_t* folder_name, const wchar_t* name, const wchar_t* icon) {
+        return create_search_item({.name = folder_name}, {.name = name, .icon = icon, .query = L"x"}, {}, {});
+    };
+    const struct
+    {
+        const char* name;
+        unique_child_id item;
+        bool share_answers;
+        std::wstring file;     // empty: the generic folder icon
+        std::wstring warning;  // empty: none
+        std::vector<std::wstring> probed;
+    } rows[] = {
+        {"share", folder_item(L"Holidays", L"\\\\server\\share\\a.ico"), true, {}, not_used(share, L"\\\\server\\share\\a.ico"), {}},
+        {"share, forward slashes", folder_item(L"Holidays", L"//server/share/a.ico"), true, {}, not_used(share, L"//server/share/a.ico"), {}},
+        {"long-path share", folder_item(L"Holidays", L"\\\\?\\UNC\\server\\share\\a.ico"), true, {},
+         not_used(share, L"\\\\?\\UNC\\server\\share\\a.ico"), {}},
+        {"device share", search_item(L"Holidays", L"Beach", L"\\\\.\\unc\\server\\share\\a.ico"), true, {},
+         not_used(share, L"\\\\.\\unc\\server\\share\\a.ico"), {}},
+        // Not absolute for the configuration's rule (one leading separator): a name below the module's folder.
+        {"object-manager share", folder_item(L"Holidays", L"\\??\\UNC\\server\\share\\a.ico"), true,
+         folder + L"\\??\\UNC\\server\\share\\a.ico", missing(folder + L"\\??\\UNC\\server\\share\\a.ico"), {}},
+        {"share through the network provider", folder_item(L"Holidays", L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\a.ico"),
+         true, {}, not_used(elsewhere, L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\a.ico"), {}},
+        {"bare server", folder_item(L"Holidays", L"\\\\server"), true, {}, not_used(elsewhere, L"\\\\server"), {}},
+        {"local drive", folder_item(L"Holidays", L"C:\\Icons\\a.ico"), true, L"C:\\Icons\\a.ico",
+         missing(L"C:\\Icons\\a.ico"), {}},
+        {"local long path", folder_item(L"Holidays", L"\\\\?\\C:\\Icons\\a.ico"), true, L"\\\\?\\C:\\Icons\\a.ico",
+         missing(L"\\\\?\\C:\\Icons\\a.ico"), {}},
+        {"relative, next to the module", folder_item(L"Holidays", L"\\Content\\Icons\\Tags.ico"), true,
+         folder + L"\\Content\\Icons\\Tags.ico", {}, {}},
+        {"configured folder: the configuration's icon", folder_item(L"Ratings", L"\\\\server\\share\\a.ico"), true,
+         configured_ratings, {}, {}},
+        {"configured share that answers", folder_item(L"Shared", L"C:\\Icons\\a.ico"), true,
+         L"\\\\server\\share\\shared.ico", missing(L"\\\\server\\share\\shared.ico"), {L"\\\\server\\share\\"}},
+        {"configured share that does not answer", search_item(L"Shared", L"Team", L"C:\\Icons\\a.ico"), false, {},
+         not_used(not_answering, L"//server/share/team.ico"), {L"\\\\server\\share\\"}},
+        {"configured device path", search_item(L"Shared", L"Pipe", L""), true, {}, not_used(elsewhere, L"\\\\.\\pipe\\icons"), {}},
+        {"group folder on a share", create_group_item_from_parts(L"\\\\server\\share\\Trips", L"Trips"), true, {},
+         L"WARNING GetIconLocation: icon path not used (a share that no quick pins group names): \\\\server\\share\\Trips", {}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        auto shares = std::make_shared<simulated_shares>();
+        shares->answer = row.share_answers;
+        const auto guard = guard_for(shares);
+        test_support::log_capture log;
+        const icon_location at = folder_item_icon_location(own_item_data(row.item.get()), *guard);
+        EXPECT_EQ(at.file, row.file.empty() ? std::wstring(generic.szDisplayName) : row.file);
+        EXPECT_EQ(at.index, row.file.empty() ? generic.iIcon : 0);
+        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
+        EXPECT_EQ(wide(log.messages()), row.warning.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{row.warning});
+        std::lock_guard lock(shares->mutex);
+        std::vector<std::wstring> shares_probed;
+        for (const auto& root : shares->probed)
+            if (root.starts_with(L"\\\\"))
+                shares_probed.push_back(root);
+        EXPECT_EQ(shares_probed, row.probed) << "no share is probed that the configuration does not name";
     }
 }
 
