@@ -6,9 +6,9 @@
 #include "module/namespace_module.h"
 #include "module/process_object.h"
 #include "module/raii.h"
-#include "namespace/search_and_action_item_data.h"
 #include "namespace/configuration_references.h"
 #include "namespace/folder_tree.h"
+#include "namespace/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"
 #include "search/volume_guard.h"
 
@@ -18,6 +18,7 @@
 #include <cwctype>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -59,8 +60,8 @@ const std::wstring& dll_folder()
     return folder;
 }
 
-// The configuration files as the icon handler last read them: each request only checks that they are
-// unchanged (one attribute read per file), as the shell asks for the icons of a whole view at once.
+// The configuration files as the icon handler last read them: a request only checks that the files it
+// needs are unchanged (one attribute read each), as the shell asks for the icons of a whole view at once.
 class icon_configuration
 {
 public:
@@ -151,6 +152,24 @@ icon_location generic_folder_location()
     return generic_folder_location(L"Folder");
 }
 
+// The volume guard's answer; a probe that cannot be started counts as a volume that does not answer.
+bool answers(volume_guard& guard, std::wstring_view path)
+{
+    try
+    {
+        return guard.is_responsive(path);
+    }
+    catch (const std::bad_alloc&)
+    {
+        throw;
+    }
+    catch (...)
+    {
+        log_caught_exception("GetIconLocation");
+        return false;
+    }
+}
+
 icon_location path_not_used(const std::wstring& path, const wchar_t* reason)
 {
     log_message(log_level::warning, L"GetIconLocation: icon path not used ({}): {}", reason, path);
@@ -173,7 +192,7 @@ icon_location configured_location(const search_and_action_item_data* item, volum
     case icon_path_place::share:
         if (!configured)
             return path_not_used(path, L"a share the configuration does not name");
-        if (!guard.is_responsive(place.share_path))
+        if (!answers(guard, place.share_path))
             return path_not_used(path, L"its share does not answer");
         break;
     default:
@@ -188,12 +207,14 @@ icon_location configured_location(const search_and_action_item_data* item, volum
 icon_location group_location(const search_and_action_item_data* item, volume_guard& guard)
 {
     const std::wstring path = item_path(item);
+    if (path.empty())
+        return generic_folder_location();
     const auto place = icon_path_place_of(path);
     if (place.place == icon_path_place::share)
     {
         if (!is_configured_group_folder(path, guard))
             return path_not_used(path, L"a share that no quick pins group names");
-        if (!guard.is_responsive(place.share_path))
+        if (!answers(guard, place.share_path))
             return path_not_used(path, L"its share does not answer");
     }
     else if (place.place != icon_path_place::local)
@@ -202,7 +223,7 @@ icon_location group_location(const search_and_action_item_data* item, volume_gua
     // The folder's own icon (a desktop.ini of its own, a special folder) needs the folder itself; on a
     // volume that does not answer, the generic folder icon below is all we may ask for.
     SHFILEINFOW info{};
-    if (guard.is_responsive(path) && SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_ICONLOCATION) != 0 &&
+    if (answers(guard, path) && SHGetFileInfoW(path.c_str(), 0, &info, sizeof(info), SHGFI_ICONLOCATION) != 0 &&
         info.szDisplayName[0] != L'\0')
         return {info.szDisplayName, info.iIcon, GIL_PERINSTANCE | GIL_DONTCACHE};
     return generic_folder_location(path.c_str());
