@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
+#include <string>
 
 std::string guid_text(const GUID& guid)
 {
@@ -27,9 +28,13 @@ std::wstring job_file_name(std::string_view identifier)
 
 namespace
 {
-bool is_reserved_device_name(std::wstring_view name)
+// The longest name that leaves room for " (99).lnk" within the 255 UTF-16 units of a file name.
+constexpr std::size_t longest_shortcut_name = 255 - std::char_traits<wchar_t>::length(L" (99).lnk");
+
+// The length of the device name that `name` stands for (the part before its first full stop, without
+// trailing blanks: "CON", "nul" of "nul.txt", "COM1"), or 0 when it names no device.
+std::size_t reserved_device_name_length(std::wstring_view name)
 {
-    // The part before the first full stop counts: "CON.txt" is the console as well.
     name = name.substr(0, name.find(L'.'));
     while (!name.empty() && name.back() == L' ')
         name.remove_suffix(1);
@@ -37,9 +42,28 @@ bool is_reserved_device_name(std::wstring_view name)
     std::transform(upper.begin(), upper.end(), upper.begin(), [](wchar_t c) { return std::towupper(c); });
     for (const wchar_t* reserved : {L"CON", L"PRN", L"AUX", L"NUL"})
         if (upper == reserved)
-            return true;
-    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) && upper[3] >= L'1' &&
-           upper[3] <= L'9';
+            return upper.size();
+    if (upper.size() != 4 || !(upper.starts_with(L"COM") || upper.starts_with(L"LPT")))
+        return 0;
+    // Windows takes the superscript digits 1, 2 and 3 for digits here too.
+    const wchar_t number = upper[3];
+    const bool digit =
+        (number >= L'1' && number <= L'9') || number == L'\u00B9' || number == L'\u00B2' || number == L'\u00B3';
+    return digit ? upper.size() : 0;
+}
+
+// Cuts `name` to `length` units at most, never between the two halves of a surrogate pair, then drops
+// trailing full stops and blanks, which Windows drops from file names.
+void cut_and_trim(std::wstring& name, std::size_t length)
+{
+    if (name.size() > length)
+    {
+        name.resize(length);
+        if (name.back() >= 0xD800 && name.back() <= 0xDBFF)
+            name.pop_back();
+    }
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+        name.pop_back();
 }
 } // namespace
 
@@ -49,12 +73,16 @@ std::wstring shortcut_detail::clean_file_name(std::wstring_view display_name)
     for (wchar_t& c : name)
         if (c < 32 || std::wstring_view(L"\"\\/:*?<>|").find(c) != std::wstring_view::npos)
             c = L'-';
-    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
-        name.pop_back();
+    cut_and_trim(name, longest_shortcut_name);
     if (name.empty())
         return L"Sortwell item";
-    if (is_reserved_device_name(name))
-        name += L'-';
+    if (reserved_device_name_length(name) != 0)
+    {
+        // The "-" goes right after the device name: "NUL.txt" stands for the device as "NUL" does, and
+        // so would "NUL.txt-".
+        cut_and_trim(name, longest_shortcut_name - 1);
+        name.insert(reserved_device_name_length(name), 1, L'-');
+    }
     return name;
 }
 

@@ -18,8 +18,10 @@ std::wstring job_file_name(std::string_view identifier);
 namespace shortcut_detail
 {
 // The file name (without ".lnk") that a display name gives: control characters and \ / : * ? " < > |
-// become "-", trailing full stops and blanks go, a reserved device name (CON, NUL, COM1...) gets a "-"
-// appended, and an empty result is "Sortwell item".
+// become "-", a name beyond 246 units is cut (so that "<name> (99).lnk" fits in 255), trailing full
+// stops and blanks go, an empty result is "Sortwell item", and a "-" follows a reserved device name
+// at its start ("CON" gives "CON-", "nul.txt" gives "nul-.txt"; COM1 to COM9, LPT1 to LPT9 and their
+// superscript forms are devices too).
 std::wstring clean_file_name(std::wstring_view display_name);
 
 // The path that the shortcut named `name` (as clean_file_name gives it) takes in `folder` at attempt
