@@ -3,13 +3,14 @@
 #   scripts/fuzz.sh [seconds | within=seconds] [build-folder] [target...]
 # `seconds` is the time of each target (default 60); with within=N the whole run, building included,
 # keeps to N seconds and the targets share what the build leaves (scripts/test.sh runs within=170). The
-# targets run $FUZZ_JOBS at a time (default: the number of cores, at most 2). The build folder defaults to the one of scripts/test.sh ($BUILD_DIR, else
-# "build"); everything goes to <build>/fuzz: the fuzzers (built with Ninja from a generated build.ninja,
-# so a second run rebuilds only what changed), the generated seeds, each target's corpus (kept between
-# runs), its log and a summary of the executions. Exits non-zero on any finding (crash, sanitizer report,
-# broken rule, leak, time-out, out-of-memory); the input that caused it is left in
-# <build>/fuzz/artifacts/<target>. Needs clang++ with its runtimes (Debian: clang, libclang-rt-14-dev),
-# ninja and RapidJSON and fmt headers; installs nothing.
+# targets run $FUZZ_JOBS at a time (default: the number of cores, at most 2). The build folder defaults
+# to the one of scripts/test.sh ($BUILD_DIR, else "build"); everything goes to <build>/fuzz: the
+# fuzzers (built with Ninja from a generated build.ninja, so a second run rebuilds only what changed),
+# the generated seeds, each target's corpus (kept between runs), its log and a summary of the
+# executions. Exits non-zero on any finding (crash, sanitizer report, broken rule, leak, time-out,
+# out-of-memory); the input that caused it is left in <build>/fuzz/artifacts/<target>. Needs clang++
+# with its runtimes (Debian: clang, libclang-rt-14-dev), ninja and the RapidJSON and fmt headers;
+# installs nothing.
 #
 # Targets (fuzz/<target>.cpp):
 #   menuwright_fuzz          Menuwright's control file, snapshots and catalog identifiers
@@ -27,7 +28,8 @@
 # They are built with -fshort-wchar, so that the real product sources run with the 2-byte wchar_t they
 # have on Windows: the item identifier's layout (a 12,064-byte record of UTF-16 arrays) and every
 # std::wstring hold exactly what they hold in Explorer, and no copy of the product is made for the fuzzers.
-# Two shims make that sound:
+# (With Linux's 4-byte wchar_t the identifier would not even have its layout; moving the readers to
+# char16_t would have changed every caller of them for the sake of the fuzzers.) Two shims make it sound:
 # - fuzz/platform/short_wchar.h, included first in every source: glibc's wide functions (wcslen,
 #   wmemcpy, vswprintf, ...) assume a 4-byte wchar_t, and libstdc++'s std::wstring calls them; the
 #   header sends those names to 2-byte versions (fuzz/platform/platform.cpp). C++20 instantiates
@@ -193,4 +195,5 @@ done
 wait
 collect
 [ "$status" -eq 0 ] && echo "fuzz.sh: no findings"
+echo "fuzz.sh: $(( $(date +%s) - started ))s in all"
 exit "$status"
