@@ -15,19 +15,6 @@
 #include <exception>
 #include <stdexcept>
 
-std::string guid_text(const GUID& guid)
-{
-    // Data4 reads as one big-endian 16-bit and one big-endian 48-bit number, as in the registry form.
-    const unsigned clock_sequence = (static_cast<unsigned>(guid.Data4[0]) << 8) | guid.Data4[1];
-    unsigned long long node = 0;
-    for (int i = 2; i < 8; ++i)
-        node = (node << 8) | guid.Data4[i];
-    char text[40] = {};
-    std::snprintf(text, sizeof(text), "%08lX-%04X-%04X-%04X-%012llX", static_cast<unsigned long>(guid.Data1),
-                  static_cast<unsigned>(guid.Data2), static_cast<unsigned>(guid.Data3), clock_sequence, node);
-    return text;
-}
-
 std::string make_guid_text()
 {
     GUID guid{};
@@ -62,7 +49,7 @@ const std::filesystem::path& batch_job::make_job_file_path()
         // temp_directory_path also insists that the folder exists.
         const std::filesystem::path folder = std::filesystem::temp_directory_path();
         guid_ = make_guid_text();
-        job_file_path_ = folder / (L"velmora_" + from_utf8(guid_) + L".json.tmp");
+        job_file_path_ = folder / job_file_name(guid_);
         job_file_path_made_ = true;
     }
     return job_file_path_;

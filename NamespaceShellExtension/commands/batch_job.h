@@ -4,6 +4,7 @@
 // starts the suite's batch worker beside this DLL, which does the work and owns the file from then on.
 
 #include "commands/action_type.h"
+#include "commands/file_names.h"
 
 #include <windows.h>
 
@@ -13,11 +14,9 @@
 
 inline constexpr wchar_t batch_worker_file_name[] = L"Sortwell.Common.BatchProcessor.exe";
 
-// A new GUID as 36 upper-case hexadecimal digits with hyphens and no braces. Raises
-// std::runtime_error "Unable to create GUID" when CoCreateGuid fails.
+// A new GUID in the form of guid_text (file_names.h). Raises std::runtime_error "Unable to create GUID"
+// when CoCreateGuid fails.
 std::string make_guid_text();
-// `guid` in that form: the registry form without its braces.
-std::string guid_text(const GUID& guid);
 
 // One request as the caller builds it. A job whose file path has been made removes a file found there
 // when it is destroyed, unless keep_job_file() was called first: a job abandoned half-way leaves

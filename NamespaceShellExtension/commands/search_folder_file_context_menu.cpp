@@ -225,31 +225,13 @@ STDMETHODIMP search_folder_file_context_menu::GetCommandString(UINT_PTR offset, 
     return S_OK;
 }
 
-bool is_reserved_device_name(std::wstring_view name)
-{
-    // The part before the first full stop counts: "CON.txt" is the console as well.
-    name = name.substr(0, name.find(L'.'));
-    while (!name.empty() && name.back() == L' ')
-        name.remove_suffix(1);
-    std::wstring upper(name);
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](wchar_t c) { return std::towupper(c); });
-    for (const wchar_t* reserved : {L"CON", L"PRN", L"AUX", L"NUL"})
-        if (upper == reserved)
-            return true;
-    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) && upper[3] >= L'1' &&
-           upper[3] <= L'9';
-}
-
 // Makes the shortcut's file exclusively, so that a file another process creates meanwhile is never
 // overwritten: answers the path taken, or an empty path with the reason in `result`.
 std::wstring reserve_shortcut_file(const std::wstring& desktop, const std::wstring& name, HRESULT& result)
 {
     for (int number = 1; number <= 99; ++number)
     {
-        std::wstring path = join_path(desktop, name);
-        if (number > 1)
-            path += L" (" + std::to_wstring(number) + L")";
-        path += L".lnk";
+        std::wstring path = shortcut_detail::shortcut_file_path(desktop, name, number);
         const unique_hfile file(
             CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
@@ -329,19 +311,4 @@ HRESULT create_desktop_shortcut_to_pidl(PCIDLIST_ABSOLUTE id_list, std::wstring_
         SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, path.c_str(), nullptr);
         return S_OK;
     });
-}
-
-std::wstring shortcut_detail::clean_file_name(std::wstring_view display_name)
-{
-    std::wstring name(display_name);
-    for (wchar_t& c : name)
-        if (c < 32 || std::wstring_view(L"\"\\/:*?<>|").find(c) != std::wstring_view::npos)
-            c = L'-';
-    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
-        name.pop_back();
-    if (name.empty())
-        return L"Sortwell item";
-    if (is_reserved_device_name(name))
-        name += L'-';
-    return name;
 }

@@ -6,6 +6,8 @@
 // The shortcut points at the virtual folder by its absolute ID list, not at a file-system path: opening
 // it binds through this DLL to the same folder again.
 
+#include "commands/file_names.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -26,11 +28,3 @@ HRESULT create_search_folder_file_context_menu(search_and_action_shell_folder* f
 // taken it saves nothing and answers HRESULT_FROM_WIN32(ERROR_FILE_EXISTS).
 HRESULT create_desktop_shortcut_to_pidl(PCIDLIST_ABSOLUTE id_list, std::wstring_view display_name,
                                         std::wstring_view icon_path) noexcept;
-
-namespace shortcut_detail
-{
-// The file name (without ".lnk") that a display name gives: control characters and \ / : * ? " < > |
-// become "-", trailing full stops and blanks go, a reserved device name (CON, NUL, COM1...) gets a "-"
-// appended, and an empty result is "Sortwell item".
-std::wstring clean_file_name(std::wstring_view display_name);
-} // namespace shortcut_detail

@@ -1,25 +1,7 @@
 #include "settings/all_people_settings.h"
 
-#include "settings/settings_json.h"
-
 namespace all_people_settings
 {
-namespace
-{
-using settings_json::wide_member;
-
-person_record read_person(const rapidjson::Value& element)
-{
-    person_record record;
-    if (!element.IsObject())
-        return record;
-    if (auto text = wide_member(element, "name"))
-        record.name = std::move(*text);
-    record.main_photo = wide_member(element, "main_photo");
-    return record;
-}
-} // namespace
-
 settings_file::settings_file(HMODULE module) : common_settings_file(module, L"Settings", L"All People")
 {
 }
@@ -28,13 +10,14 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
-        read_document(document);
-        if (!document.IsObject())
+        common::setting_utilities::settings_file_stream text(full_path());
+        auto contents = read_contents(text);
+        if (!contents)
             return false;
-        if (auto version = wide_member(document, "version"))
-            version_ = std::move(*version);
-        settings_json::read_list(document, "people", people_, read_person);
+        if (contents->version)
+            version_ = std::move(*contents->version);
+        if (contents->people)
+            people_.swap(*contents->people);
         return true;
     }
     catch (...)

@@ -3,6 +3,7 @@
 // it. The namespace replaces "$people[" references with them.
 
 #include "common/setting_utilities/common_settings_file.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <optional>
 #include <string>
@@ -17,6 +18,20 @@ struct person_record
 
     bool operator==(const person_record&) const = default;
 };
+
+// What the text of a people file says, as `read` takes it over; each member absent when the file has
+// none of the right type.
+struct file_contents
+{
+    std::optional<std::wstring> version{};
+    std::optional<std::vector<person_record>> people{};
+
+    bool operator==(const file_contents&) const = default;
+};
+
+// The text parsed as a document and its members read (settings_contents.cpp). Nothing when it does not
+// parse or its root is not an object. Raises std::bad_alloc when memory runs out.
+std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text);
 
 class settings_file final : public common::setting_utilities::common_settings_file
 {

@@ -6,25 +6,7 @@ namespace all_tags_settings
 {
 namespace
 {
-using common::setting_utilities::find_member;
 using namespace settings_json;
-
-tag_record read_tag(const rapidjson::Value& element)
-{
-    tag_record record;
-    if (!element.IsObject())
-        return record;
-    if (auto text = wide_member(element, "name"))
-        record.name = std::move(*text);
-    // A JSON number here counts as missing: the Settings app always writes the order as a string.
-    const auto* order = find_member(element, "order");
-    if (order && order->IsString())
-        record.order = decimal_prefix(std::string_view(order->GetString(), order->GetStringLength()));
-    record.icon_not_tagged = wide_member(element, "icon_not_tagged");
-    record.icon_when_tagged = wide_member(element, "icon_when_tagged");
-    record.keyboard = wide_member(element, "keyboard");
-    return record;
-}
 } // namespace
 
 settings_file::settings_file(HMODULE module) : common_settings_file(module, L"Settings", L"All Tags")
@@ -35,23 +17,18 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
-        read_document(document);
-        if (!document.IsObject())
+        common::setting_utilities::settings_file_stream text(full_path());
+        auto contents = read_contents(text);
+        if (!contents)
             return false;
-        if (auto version = wide_member(document, "version"))
-            version_ = std::move(*version);
-        if (const auto* app = find_member(document, "app"))
-        {
-            if (const auto* window = find_member(*app, "window"))
-            {
-                if (auto height = int32_member(*window, "height"))
-                    window_height_ = *height;
-                if (auto width = int32_member(*window, "width"))
-                    window_width_ = *width;
-            }
-        }
-        read_list(document, "tags", tags_, read_tag);
+        if (contents->version)
+            version_ = std::move(*contents->version);
+        if (contents->window_height)
+            window_height_ = *contents->window_height;
+        if (contents->window_width)
+            window_width_ = *contents->window_width;
+        if (contents->tags)
+            tags_.swap(*contents->tags);
         return true;
     }
     catch (...)

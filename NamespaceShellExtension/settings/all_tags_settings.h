@@ -4,6 +4,7 @@
 // list; `write` gives the file back in the same layout.
 
 #include "common/setting_utilities/common_settings_file.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,22 @@ struct tag_record
 
     bool operator==(const tag_record&) const = default;
 };
+
+// What the text of a tags file says, as `read` takes it over; each member absent when the file has none
+// of the right type.
+struct file_contents
+{
+    std::optional<std::wstring> version{};
+    std::optional<std::int32_t> window_height{};
+    std::optional<std::int32_t> window_width{};
+    std::optional<std::vector<tag_record>> tags{};
+
+    bool operator==(const file_contents&) const = default;
+};
+
+// The text parsed as a document and its members read (settings_contents.cpp). Nothing when it does not
+// parse or its root is not an object. Raises std::bad_alloc when memory runs out.
+std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text);
 
 class settings_file final : public common::setting_utilities::common_settings_file
 {

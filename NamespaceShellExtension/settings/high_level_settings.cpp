@@ -1,64 +1,13 @@
 #include "settings/high_level_settings.h"
 
-#include "common/setting_utilities/json_document.h"
 #include "diagnostics/log.h"
 #include "module/process_object.h"
-
-#include <limits>
-#include <memory>
 
 namespace high_level_settings
 {
 namespace
 {
-using common::setting_utilities::find_string;
-
 constexpr char app_id_sortwell[] = "sortwell";
-
-bool to_setting_value(const rapidjson::Value& value, setting_value& out)
-{
-    if (value.IsBool())
-        out = value.GetBool();
-    else if (value.IsInt())
-        out = static_cast<std::int32_t>(value.GetInt());
-    else if (value.IsString())
-        out = std::string(value.GetString(), value.GetStringLength());
-    else if (value.IsArray())
-    {
-        std::vector<std::string> list;
-        for (const auto& element : value.GetArray())
-            if (element.IsString())
-                list.emplace_back(element.GetString(), element.GetStringLength());
-        out = std::move(list);
-    }
-    else
-        return false;
-    return true;
-}
-
-void read_settings(const rapidjson::Value& settings, std::map<std::string, setting_value>& out)
-{
-    if (!settings.IsObject())
-        return;
-    for (const auto& member : settings.GetObject())
-    {
-        const std::string name(member.name.GetString(), member.name.GetStringLength());
-        if (member.value.IsObject())
-        {
-            for (const auto& inner : member.value.GetObject())
-            {
-                setting_value value;
-                if (to_setting_value(inner.value, value))
-                    out.emplace(name + "." + std::string(inner.name.GetString(), inner.name.GetStringLength()),
-                                std::move(value));
-            }
-            continue;
-        }
-        setting_value value;
-        if (to_setting_value(member.value, value))
-            out.emplace(name, std::move(value));
-    }
-}
 } // namespace
 
 settings_file::settings_file(HMODULE module, std::wstring sub_folder, std::wstring stem)
@@ -70,42 +19,15 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
-        read_document(document);
-        if (!document.IsObject())
+        common::setting_utilities::settings_file_stream text(full_path());
+        auto contents = read_contents(text);
+        if (!contents)
             return true;
-        if (const char* version = find_string(document, "version"))
-        {
-            std::lock_guard lock(mutex_);
-            version_ = version;
-        }
-        const auto* apps = common::setting_utilities::find_member(document, "apps");
-        if (!apps || !apps->IsArray())
-            return true;
-
-        std::map<std::string, app_record> records;
-        for (const auto& element : apps->GetArray())
-        {
-            if (!element.IsObject())
-                continue;
-            app_record record;
-            if (const char* text = find_string(element, "app_id"))
-                record.app_id = text;
-            if (const char* text = find_string(element, "name"))
-                record.name = text;
-            if (const char* text = find_string(element, "version"))
-                record.version = text;
-            if (const char* text = find_string(element, "status"))
-                record.status = text;
-            if (const auto* settings = common::setting_utilities::find_member(element, "settings"))
-                read_settings(*settings, record.settings);
-            if (!record.app_id.empty())
-                records.try_emplace(record.app_id, std::move(record));
-        }
-        {
-            std::lock_guard lock(mutex_);
-            apps_.swap(records);
-        }
+        std::lock_guard lock(mutex_);
+        if (contents->version)
+            version_ = std::move(*contents->version);
+        if (contents->apps)
+            apps_.swap(*contents->apps);
         return true;
     }
     catch (...)

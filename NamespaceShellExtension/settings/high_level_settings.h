@@ -3,10 +3,12 @@
 // their settings. Read only; the suite's Settings app writes it.
 
 #include "common/setting_utilities/common_settings_file.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -23,7 +25,23 @@ struct app_record
     std::string status;
     // Dotted keys: a member "x" of the section "general" is stored as "general.x".
     std::map<std::string, setting_value> settings;
+
+    bool operator==(const app_record&) const = default;
 };
+
+// What the text of the suite settings file says, as `read` takes it over: the version, absent when the
+// root has no string "version", and the application records by id, absent when it has no array "apps".
+struct file_contents
+{
+    std::optional<std::string> version{};
+    std::optional<std::map<std::string, app_record>> apps{};
+
+    bool operator==(const file_contents&) const = default;
+};
+
+// The text parsed as a document and its members read (settings_contents.cpp). Nothing when it does not
+// parse or its root is not an object. Raises std::bad_alloc when memory runs out.
+std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text);
 
 class settings_file final : public common::setting_utilities::common_settings_file
 {

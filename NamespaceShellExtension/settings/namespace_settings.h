@@ -4,6 +4,7 @@
 // reads it each time it needs it, and `write` gives it back in the same layout.
 
 #include "common/setting_utilities/common_settings_file.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <cstdint>
 #include <optional>
@@ -41,6 +42,20 @@ struct folder_record
 
     bool operator==(const folder_record&) const = default;
 };
+
+// What the text of a namespace file says, as `read` takes it over: the version and the folders, each
+// absent when the root has no such member of the right type.
+struct file_contents
+{
+    std::optional<std::wstring> version{};
+    std::optional<std::vector<folder_record>> folders{};
+
+    bool operator==(const file_contents&) const = default;
+};
+
+// Reads the text in one pass, straight into the records (settings_contents.cpp). Nothing when it does
+// not parse or its root is not an object. Raises std::bad_alloc when memory runs out.
+std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text);
 
 class settings_file final : public common::setting_utilities::common_settings_file
 {

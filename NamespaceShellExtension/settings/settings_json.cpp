@@ -2,11 +2,7 @@
 
 #include "common/setting_utilities/json_document.h"
 #include "diagnostics/log.h"
-#include "module/raii.h"
 
-#include <windows.h>
-
-#include <algorithm>
 #include <limits>
 
 namespace settings_json
@@ -163,32 +159,5 @@ void write_optional_member(indented_writer& writer, const char* name, const std:
         return;
     writer.Key(name);
     writer.Bool(*value);
-}
-
-void replace_file_contents(const std::wstring& path, std::string_view bytes)
-{
-    // OPEN_ALWAYS and SetEndOfFile rather than CREATE_ALWAYS: a hidden or system file would refuse
-    // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL, and the file keeps its attributes and security.
-    unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-    {
-        log_message(log_level::error, L"Unable to open {} for writing, error {}", path, GetLastError());
-        return;
-    }
-    size_t done = 0;
-    while (done < bytes.size())
-    {
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0)
-        {
-            log_message(log_level::error, L"Unable to write {}, error {}", path, GetLastError());
-            return;
-        }
-        done += written;
-    }
-    if (!SetEndOfFile(file.get()))
-        log_message(log_level::error, L"Unable to truncate {}, error {}", path, GetLastError());
 }
 } // namespace settings_json

@@ -2,6 +2,7 @@
 // Members of the configuration files as the records hold them, and the indented output that the files
 // are written back in. A member that is missing or of another type counts as absent.
 
+#include "common/setting_utilities/common_settings_file.h"
 #include "common/setting_utilities/json_document.h"
 
 #include <rapidjson/document.h>
@@ -28,10 +29,11 @@ std::optional<std::wstring> wide_member(const rapidjson::Value& object, const ch
 std::optional<std::int32_t> int32_member(const rapidjson::Value& object, const char* name);
 std::optional<bool> bool_member(const rapidjson::Value& object, const char* name);
 
-// The elements of an array member made records by read_element, in place of the list; a member that is
-// missing or not an array leaves the list as it was.
+// The elements of an array member made records by read_element; a member that is missing or not an
+// array leaves `list` as it was.
 template <class Record, class ReadElement>
-void read_list(const rapidjson::Value& object, const char* name, std::vector<Record>& list, ReadElement read_element)
+void read_list(const rapidjson::Value& object, const char* name, std::optional<std::vector<Record>>& list,
+               ReadElement read_element)
 {
     const auto* array = common::setting_utilities::find_member(object, name);
     if (!array || !array->IsArray())
@@ -40,7 +42,7 @@ void read_list(const rapidjson::Value& object, const char* name, std::vector<Rec
     records.reserve(array->Size());
     for (const auto& element : array->GetArray())
         records.push_back(read_element(element));
-    list.swap(records);
+    list = std::move(records);
 }
 
 // The decimal reading of a text as the C library's atoi does it: leading white space, one sign, the
@@ -57,10 +59,6 @@ void write_optional_member(indented_writer& writer, const char* name, const std:
 void write_optional_member(indented_writer& writer, const char* name, const std::optional<std::int32_t>& number);
 void write_optional_member(indented_writer& writer, const char* name, const std::optional<bool>& value);
 
-// Replaces the file's contents with the bytes (UTF-8, no byte-order mark). A file that cannot be opened
-// or written is logged and left as it is; the caller's answer does not change.
-void replace_file_contents(const std::wstring& path, std::string_view bytes);
-
 // The `write` of a settings file that the DLL edits: the text that make_text gives replaces the file's
 // contents. Only an exception (exhausted memory) answers false; a file that cannot be written is logged
 // and still answers true.
@@ -69,7 +67,7 @@ bool write_settings_text(const std::wstring& path, MakeText make_text) noexcept
 {
     try
     {
-        replace_file_contents(path, make_text());
+        common::setting_utilities::replace_file_contents(path, make_text());
         return true;
     }
     catch (...)

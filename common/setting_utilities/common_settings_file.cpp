@@ -1,9 +1,12 @@
 #include "common/setting_utilities/common_settings_file.h"
 
+#include "common/setting_utilities/json_document.h"
 #include "common/setting_utilities/settings_file_stream.h"
 #include "diagnostics/known_folders.h"
 #include "diagnostics/log.h"
+#include "module/raii.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 #include <memory>
@@ -57,7 +60,36 @@ bool exists(const std::wstring& path) noexcept
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+class file_source final : public settings_file_stream::byte_source
+{
+public:
+    explicit file_source(unique_hfile file) noexcept : file_(std::move(file)) {}
+    std::size_t read(char* into, std::size_t size) noexcept override
+    {
+        DWORD read = 0;
+        if (!ReadFile(file_.get(), into, static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF)), &read, nullptr))
+            return 0;
+        return read;
+    }
+
+private:
+    unique_hfile file_;
+};
 } // namespace
+
+settings_file_stream::settings_file_stream(const std::wstring& path, std::size_t chunk_size)
+{
+    unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0)
+    {
+        ended_ = true;
+        return;
+    }
+    start(std::make_unique<file_source>(std::move(file)), static_cast<std::uint64_t>(size.QuadPart), chunk_size);
+}
 
 std::filesystem::path defaults_folder(HMODULE module)
 {
@@ -165,13 +197,30 @@ bool common_settings_file::seed_from_default()
     }
 }
 
-void common_settings_file::read_document(rapidjson::Document& document) const
+void replace_file_contents(const std::wstring& path, std::string_view bytes)
 {
-    // Straight from the stream: Document::Parse(text, length) would silently drop a leading byte-order
-    // mark, and a settings file that starts with one must not parse.
-    settings_file_stream stream(full_path_);
-    document.ParseStream<rapidjson::kParseIterativeFlag, rapidjson::UTF8<>>(stream);
-    if (document.HasParseError() || stream.held_nul())
-        document.SetNull();
+    // OPEN_ALWAYS and SetEndOfFile rather than CREATE_ALWAYS: a hidden or system file would refuse
+    // CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL, and the file keeps its attributes and security.
+    unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        log_message(log_level::error, L"Unable to open {} for writing, error {}", path, GetLastError());
+        return;
+    }
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0)
+        {
+            log_message(log_level::error, L"Unable to write {}, error {}", path, GetLastError());
+            return;
+        }
+        done += written;
+    }
+    if (!SetEndOfFile(file.get()))
+        log_message(log_level::error, L"Unable to truncate {}, error {}", path, GetLastError());
 }
 } // namespace common::setting_utilities

@@ -4,12 +4,11 @@
 
 #include <windows.h>
 
-#include <rapidjson/document.h>
-
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace common::setting_utilities
 {
@@ -35,11 +34,6 @@ protected:
     common_settings_file(const common_settings_file&) = delete;
     common_settings_file& operator=(const common_settings_file&) = delete;
 
-    // The file's text (see settings_file_stream) parsed as strict JSON: one root value, no comments, no
-    // trailing commas. Parsing is iterative, so deep nesting cannot exhaust the stack. Null when the
-    // file is missing, unreadable or malformed.
-    void read_document(rapidjson::Document& document) const;
-
 private:
     bool seed_from_default();
 
@@ -63,4 +57,8 @@ bool copy_if_absent(const std::filesystem::path& source, const std::filesystem::
 
 // Last-write time of a file as FILETIME ticks, 0 when its attributes cannot be read.
 std::uint64_t file_last_write_time(const std::wstring& path) noexcept;
+
+// Replaces the file's contents with the bytes (UTF-8, no byte-order mark). A file that cannot be opened
+// or written is logged and left as it is.
+void replace_file_contents(const std::wstring& path, std::string_view bytes);
 } // namespace common::setting_utilities

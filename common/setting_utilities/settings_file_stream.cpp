@@ -1,7 +1,5 @@
 #include "common/setting_utilities/settings_file_stream.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -15,19 +13,38 @@ bool plain_ascii(std::uint64_t word) noexcept
 {
     return (word & high_bits) == 0;
 }
+
+class memory_source final : public settings_file_stream::byte_source
+{
+public:
+    explicit memory_source(std::string_view bytes) noexcept : rest_(bytes) {}
+    std::size_t read(char* into, std::size_t size) noexcept override
+    {
+        const std::size_t count = std::min(size, rest_.size());
+        std::memcpy(into, rest_.data(), count);
+        rest_.remove_prefix(count);
+        return count;
+    }
+
+private:
+    std::string_view rest_;
+};
 } // namespace
 
-settings_file_stream::settings_file_stream(const std::wstring& path, std::size_t chunk_size)
-    : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+settings_file_stream::settings_file_stream(std::string_view bytes, std::size_t chunk_size)
 {
-    LARGE_INTEGER size{};
-    if (!file_ || !GetFileSizeEx(file_.get(), &size) || size.QuadPart <= 0 || size.QuadPart > 0x7FFFFFFF)
+    start(std::make_unique<memory_source>(bytes), bytes.size(), chunk_size);
+}
+
+void settings_file_stream::start(std::unique_ptr<byte_source> source, std::uint64_t size, std::size_t chunk_size)
+{
+    if (!source || size == 0 || size > 0x7FFFFFFF)
     {
         ended_ = true;
         return;
     }
-    unread_ = static_cast<std::uint64_t>(size.QuadPart);
+    source_ = std::move(source);
+    unread_ = size;
     // Three bytes more than a chunk: an incomplete sequence at the end of one chunk is carried over.
     capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(chunk_size, 4), unread_)) + 3;
     buffer_.reset(new char[capacity_]);
@@ -46,7 +63,7 @@ bool settings_file_stream::refill()
             end_ = buffer_.get() + valid_;
             return true;
         }
-        if (ended_ || !file_)
+        if (ended_ || !source_)
             return false;
         // Everything validated has been handed out: keep the incomplete tail and read the next chunk.
         const std::size_t tail = filled_ - valid_;
@@ -55,12 +72,12 @@ bool settings_file_stream::refill()
         valid_ = 0;
         filled_ = tail;
         next_ = end_ = buffer_.get();
-        const auto wanted = static_cast<DWORD>(std::min<std::uint64_t>(capacity_ - filled_, unread_));
-        DWORD read = 0;
-        if (wanted == 0 || !ReadFile(file_.get(), buffer_.get() + filled_, wanted, &read, nullptr) || read == 0)
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - filled_, unread_));
+        const std::size_t read = wanted == 0 ? 0 : source_->read(buffer_.get() + filled_, wanted);
+        if (read == 0)
         {
             // No more bytes: the next validation ends the text at the last whole sequence.
-            file_.reset();
+            source_.reset();
             continue;
         }
         filled_ += read;
@@ -116,7 +133,7 @@ void settings_file_stream::validate()
         if (i + length > filled_)
         {
             // The rest of the sequence may come with the next chunk.
-            if (!file_)
+            if (!source_)
                 ended_ = true;
             break;
         }

@@ -5,8 +5,10 @@
 // missing or unreadable file or one of 2 GiB or more. Every reading of a settings file goes through it.
 // It never holds the whole file: under Wine a fresh multi-megabyte buffer costs more in page faults
 // than parsing what it holds.
-
-#include "module/raii.h"
+//
+// The stream itself makes no system call: the file is read through a byte_source (common_settings_file.cpp
+// opens it), and bytes already in memory can stand in for a file, which is how the fuzzers reach the
+// readers natively.
 
 #include <rapidjson/rapidjson.h>
 
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace common::setting_utilities
 {
@@ -22,8 +25,21 @@ class settings_file_stream
 public:
     using Ch = char;
 
-    // chunk_size: bytes read per call, at least 4 (tests use small chunks to cross boundaries).
+    // Where the bytes come from, in order.
+    class byte_source
+    {
+    public:
+        virtual ~byte_source() = default;
+        // Copies up to `size` bytes into `into` and answers how many; 0 ends the bytes (their end, or a
+        // failure to read).
+        virtual std::size_t read(char* into, std::size_t size) noexcept = 0;
+    };
+
+    // chunk_size: bytes read per call, at least 4 (tests and fuzzers use small chunks to cross boundaries).
+    // The file at `path`.
     explicit settings_file_stream(const std::wstring& path, std::size_t chunk_size = 64 * 1024);
+    // `bytes` as if they were a file's contents; they must outlive the stream.
+    explicit settings_file_stream(std::string_view bytes, std::size_t chunk_size = 64 * 1024);
     settings_file_stream(const settings_file_stream&) = delete;
     settings_file_stream& operator=(const settings_file_stream&) = delete;
 
@@ -58,6 +74,8 @@ public:
     bool held_nul() const noexcept { return next_ != end_ && *next_ == '\0'; }
 
 private:
+    // `size` bytes to come from `source`; none when there is no source or the size is 0 or 2 GiB or more.
+    void start(std::unique_ptr<byte_source> source, std::uint64_t size, std::size_t chunk_size);
     // Called when every validated byte has been handed out: validates or reads more. False at the end
     // of the text.
     bool refill();
@@ -65,13 +83,13 @@ private:
 
     const char* next_ = nullptr; // next byte to hand out
     const char* end_ = nullptr;  // end of the validated bytes
-    unique_hfile file_;
+    std::unique_ptr<byte_source> source_;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t valid_ = 0;    // end of the validated bytes, as an offset
     std::size_t filled_ = 0;   // end of the bytes read
     std::size_t consumed_ = 0; // bytes handed out before the buffer's first byte
-    std::uint64_t unread_ = 0; // bytes of the file not yet read
-    bool ended_ = false;       // no more text: end of file, read failure or invalid UTF-8
+    std::uint64_t unread_ = 0; // bytes of the source not yet read
+    bool ended_ = false;       // no more text: end of the bytes, read failure or invalid UTF-8
 };
 } // namespace common::setting_utilities

@@ -480,8 +480,8 @@ TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
 {
     const struct
     {
-        const wchar_t* display_name;
-        const wchar_t* file_name;
+        std::wstring display_name;
+        std::wstring file_name;
     } rows[] = {
         {L"Report: Q1/Q2", L"Report- Q1-Q2"},
         {L"a\\b*c?d\"e<f>g|h", L"a-b-c-d-e-f-g-h"},
@@ -492,10 +492,17 @@ TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
         {L" leading kept", L" leading kept"},
         {L"★★★★★", L"★★★★★"},
         {L"CON", L"CON-"},
-        {L"nul.txt", L"nul.txt-"},
+        {L"nul.txt", L"nul-.txt"},
+        {L"con .tar.gz", L"con- .tar.gz"},
         {L"Com7", L"Com7-"},
+        {L"lpt\u00b9", L"lpt\u00b9-"},
         {L"Console", L"Console"},
         {L"COM0", L"COM0"},
+        // Cut so that "<name> (99).lnk" keeps to the 255 units of a file name; a pair is never split.
+        {std::wstring(300, L'x'), std::wstring(246, L'x')},
+        {std::wstring(245, L'x') + L"\U0001F600", std::wstring(245, L'x')},
+        {L"x" + std::wstring(245, L' ') + L"y", L"x"},
+        {L"AUX." + std::wstring(300, L'x'), L"AUX-." + std::wstring(241, L'x')},
     };
     for (const auto& row : rows)
     {

@@ -1,9 +1,12 @@
 // The settings base class (locating, re-reading only on change), the suite settings file, and the strict
 // JSON every settings file is read as, fed hostile files through each file's public operations.
 
+#include "namespace_document_reader.h"
 #include "settings_fixture.h"
 
 #include "common/setting_utilities/common_settings_file.h"
+#include "common/setting_utilities/json_document.h"
+#include "common/setting_utilities/settings_file_stream.h"
 #include "diagnostics/log.h"
 #include "module/raii.h"
 #include "settings/all_tags_settings.h"
@@ -19,6 +22,7 @@
 namespace
 {
 using settings_test::configuration_file;
+using namespace_settings::folder_record;
 using suite_settings = high_level_settings::settings_file;
 
 // A settings file that counts its reads and answers as told.
@@ -338,7 +342,8 @@ TEST_F(settings_file_test, every_reader_accepts_exactly_the_strict_grammar)
     }
 }
 
-// Random damage to one document: whatever each reader makes of it, they agree on what it says.
+// Random damage to one document: whatever each reader makes of it, they agree on what it says, and the
+// namespace file's one-pass reader gives the records that a document tree of the same bytes holds.
 TEST_F(settings_file_test, damaged_files_read_the_same_in_every_reader)
 {
     const std::string sample = R"({"unknown":{"version":"no"},"folders":[{"name":"\u2605","order":1,"queries":[
@@ -370,6 +375,12 @@ TEST_F(settings_file_test, damaged_files_read_the_same_in_every_reader)
         tags.load(false);
         EXPECT_EQ(to_utf8(namespace_file.version()), suite->version());
         EXPECT_EQ(to_utf8(tags.version()), suite->version());
+        rapidjson::Document document;
+        common::setting_utilities::settings_file_stream text(bytes);
+        common::setting_utilities::parse_settings_document(text, document);
+        const auto expected = settings_test::document_contents(document);
+        EXPECT_TRUE(namespace_file.folders() == (expected ? expected->folders.value_or(std::vector<folder_record>{})
+                                                          : std::vector<folder_record>{}));
     }
 }
 
