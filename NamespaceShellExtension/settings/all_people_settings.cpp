@@ -8,7 +8,7 @@ namespace
 {
 using settings_json::wide_member;
 
-person_record read_person(const rapidjson::Value& element)
+person_record read_person(const common::setting_utilities::json_value& element)
 {
     person_record record;
     if (!element.IsObject())
@@ -28,7 +28,7 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
+        common::setting_utilities::json_document document;
         read_document(document);
         if (!document.IsObject())
             return false;

@@ -9,7 +9,7 @@ namespace
 using common::setting_utilities::find_member;
 using namespace settings_json;
 
-tag_record read_tag(const rapidjson::Value& element)
+tag_record read_tag(const common::setting_utilities::json_value& element)
 {
     tag_record record;
     if (!element.IsObject())
@@ -35,7 +35,7 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
+        common::setting_utilities::json_document document;
         read_document(document);
         if (!document.IsObject())
             return false;
@@ -62,7 +62,7 @@ bool settings_file::read()
 
 std::string settings_file::to_json() const
 {
-    rapidjson::StringBuffer buffer;
+    common::setting_utilities::json_string_buffer buffer;
     indented_writer writer(buffer);
     writer.StartObject();
     write_member(writer, "version", version_);

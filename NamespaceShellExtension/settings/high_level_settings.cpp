@@ -14,7 +14,7 @@ using common::setting_utilities::find_string;
 
 constexpr char app_id_sortwell[] = "sortwell";
 
-bool to_setting_value(const rapidjson::Value& value, setting_value& out)
+bool to_setting_value(const common::setting_utilities::json_value& value, setting_value& out)
 {
     if (value.IsBool())
         out = value.GetBool();
@@ -35,7 +35,7 @@ bool to_setting_value(const rapidjson::Value& value, setting_value& out)
     return true;
 }
 
-void read_settings(const rapidjson::Value& settings, std::map<std::string, setting_value>& out)
+void read_settings(const common::setting_utilities::json_value& settings, std::map<std::string, setting_value>& out)
 {
     if (!settings.IsObject())
         return;
@@ -69,7 +69,7 @@ bool settings_file::read()
 {
     try
     {
-        rapidjson::Document document;
+        common::setting_utilities::json_document document;
         read_document(document);
         if (!document.IsObject())
             return true;

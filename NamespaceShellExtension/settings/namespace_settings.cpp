@@ -373,7 +373,7 @@ bool settings_file::read()
     {
         namespace_reader reader;
         common::setting_utilities::settings_file_stream stream(full_path());
-        rapidjson::Reader parser;
+        common::setting_utilities::json_reader parser;
         const bool parsed = !parser.Parse<rapidjson::kParseIterativeFlag>(stream, reader).IsError() &&
                             !stream.held_nul() && reader.root_is_object;
         // Text that does not parse, or a root that is not an object, changes nothing.
@@ -393,7 +393,7 @@ bool settings_file::read()
 
 std::string settings_file::to_json() const
 {
-    rapidjson::StringBuffer buffer;
+    common::setting_utilities::json_string_buffer buffer;
     indented_writer writer(buffer);
     writer.StartObject();
     write_member(writer, "version", version_);

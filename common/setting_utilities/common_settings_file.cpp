@@ -165,7 +165,7 @@ bool common_settings_file::seed_from_default()
     }
 }
 
-void common_settings_file::read_document(rapidjson::Document& document) const
+void common_settings_file::read_document(json_document& document) const
 {
     // Straight from the stream: Document::Parse(text, length) would silently drop a leading byte-order
     // mark, and a settings file that starts with one must not parse.

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <rapidjson/document.h>
+#include "common/setting_utilities/json_document.h"
 
 #include <atomic>
 #include <cstdint>
@@ -38,7 +38,7 @@ protected:
     // The file's text (see settings_file_stream) parsed as strict JSON: one root value, no comments, no
     // trailing commas. Parsing is iterative, so deep nesting cannot exhaust the stack. Null when the
     // file is missing, unreadable or malformed.
-    void read_document(rapidjson::Document& document) const;
+    void read_document(json_document& document) const;
 
 private:
     bool seed_from_default();
