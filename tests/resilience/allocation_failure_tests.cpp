@@ -387,6 +387,7 @@ public:
         search_list = combine(folder_list.get(), search_item.get());
         const auto search = make_folder(false, search_list.get());
         result_item = find(search.get(), L"a.jpg");
+        changing_result.reset(ILCloneFirst(result_item.get()));
         other_result_item = find(search.get(), L"b.jpg");
         const auto pins_root = make_root(true);
         group_item = find(pins_root.get(), L"Work");
@@ -442,6 +443,7 @@ public:
     settings_app_detail::route_choice route_choice = nullptr;
     unique_absolute_id_list sortwell_root, quick_pins_root, folder_list, search_list, group_list;
     unique_child_id folder_item, search_item, target_item, result_item, other_result_item, group_item, inbox_item, pin_item;
+    unique_child_id changing_result;
 };
 
 world* the_world = nullptr;
@@ -1239,8 +1241,14 @@ TEST_F(allocation_failures, names_attributes_details_and_renaming)
               [&](auto& f, auto& t) { return attributes_of(f, w.result_item.get(), t); });
     rows.call("GetAttributesOf: pin group", true, w.quick_pins_root,
               [&](auto& f, auto& t) { return attributes_of(f, w.group_item.get(), t); });
-    rows.call("GetDetailsOf, GetDetailsEx: result", false, w.search_list,
-              [&](auto& f, auto& t) { return details_of(f, w.result_item.get(), t); });
+    // The folder remembers the real parents of the identifiers asked about last; a file whose stamp
+    // changed since then is parsed and bound afresh, which every run here makes it do.
+    rows.call("GetDetailsOf, GetDetailsEx: result, changed since last asked", false, w.search_list,
+              [&](auto& f, auto& t) {
+                  static std::uint64_t generation = 0;
+                  own_item_data(w.changing_result.get())->stamp = ++generation;
+                  return details_of(f, w.changing_result.get(), t);
+              });
     rows.call("GetDetailsOf, GetDetailsEx: saved search", false, w.folder_list,
               [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); });
     rows.call("CompareIDs: results", false, w.search_list,
