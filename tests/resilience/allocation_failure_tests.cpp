@@ -83,7 +83,7 @@ public:
     virtual outcome run() = 0;
     virtual void cleanup() {}
     // A failed run's answer that the operation allows besides E_OUTOFMEMORY and its failure codes.
-    virtual bool allowed(const outcome&) const { return false; }
+    virtual bool allowed(const outcome& /*failed*/, const outcome& /*normal*/) const { return false; }
 };
 
 // ---- Crash, terminate and hang reports -------------------------------------------------------------
@@ -264,7 +264,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         result.on_other_threads += elsewhere ? 1 : 0;
         ++result.answers[hex(failed.hr)];
         const bool full = failed.hr == normal.hr && failed.text == normal.text;
-        if (SUCCEEDED(failed.hr) && !full && !op.allowed(failed))
+        if (SUCCEEDED(failed.hr) && !full && !op.allowed(failed, normal))
         {
             if (fault(n, "success with less than the full answer:\n" + describe(failed) + "\ninstead of\n" +
                              describe(normal)))
@@ -272,7 +272,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         }
         else if (FAILED(failed.hr) && !full && failed.hr != E_OUTOFMEMORY &&
                  std::find(failure_codes.begin(), failure_codes.end(), failed.hr) == failure_codes.end() &&
-                 !op.allowed(failed))
+                 !op.allowed(failed, normal))
         {
             if (fault(n, "answered " + hex(failed.hr)))
                 break;
@@ -322,15 +322,15 @@ constexpr char tags_json[] = R"({"version": "1.0", "tags": [
      "icon_when_tagged": "Content\\Icons\\Tag Yellow Checked.ico"}]})";
 constexpr char people_json[] = R"({"version": "1.0", "people": [{"name": "Ann Lee"}]})";
 
-// The starts the product hands to the shell (the shell's own routes are replaced: nothing is started).
+// The arguments of the starts the product hands to the shell (its routes are replaced: nothing starts).
 std::mutex started_mutex;
 std::vector<std::wstring> started;
 
-HRESULT record_start(const std::wstring& file, const std::wstring& parameters)
+HRESULT record_start(const std::wstring&, const std::wstring& parameters)
 {
     failing_allocator::exempt exempt;
     std::lock_guard lock(started_mutex);
-    started.push_back(file + L" " + parameters);
+    started.push_back(parameters);
     return S_OK;
 }
 
@@ -540,10 +540,11 @@ public:
         }
         return result;
     }
-    // A search that fails completes its listing empty; the next enumeration runs it again.
-    bool allowed(const outcome& result) const override
+    // A search streams its rows to the view; one that fails ends the listing with the rows found so far,
+    // and the next enumeration runs it again.
+    bool allowed(const outcome& failed, const outcome& normal) const override
     {
-        return cache_ != cache_state::none && result.hr == S_OK && result.text.empty();
+        return cache_ != cache_state::none && failed.hr == S_OK && normal.text.starts_with(failed.text);
     }
 
 private:
@@ -806,13 +807,10 @@ HRESULT ui_object(search_and_action_shell_folder& folder, PCUITEMID_CHILD child,
     return hr;
 }
 
-// What the last start handed to the shell asked for: the text after the program's quoted path.
 std::string arguments_of(const std::wstring& start)
 {
     failing_allocator::exempt exempt;
-    const auto quote = start.rfind(L'"');
-    const auto arguments = quote == std::wstring::npos ? start : start.substr(quote + 1);
-    return to_utf8(arguments.substr(std::min(arguments.find_first_not_of(L' '), arguments.size())));
+    return to_utf8(start);
 }
 
 // A menu for the item, filled into a popup, and its command of that verb invoked by offset.
@@ -1065,9 +1063,9 @@ public:
         return result;
     }
     // A success that the call is allowed to give when memory runs out.
-    bool allowed(const outcome& result) const override
+    bool allowed(const outcome& failed, const outcome&) const override
     {
-        return !degraded_.empty() && result.hr == S_OK && result.text == degraded_;
+        return !degraded_.empty() && failed.hr == S_OK && failed.text == degraded_;
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -14,6 +15,19 @@ std::atomic<std::uint64_t> failing{0};
 std::atomic<DWORD> failed_on{0};
 thread_local int exempt_depth = 0;
 
+// With VELMORA_ALLOCATION_BACKTRACE set, the failing allocation prints its return addresses, for
+// x86_64-w64-mingw32-addr2line -f -C -e allocation_failure_tests.exe <addresses>.
+void print_backtrace() noexcept
+{
+    void* frames[48];
+    const USHORT count = CaptureStackBackTrace(2, 48, frames, nullptr);
+    std::fprintf(stderr, "failing allocation %llu on thread %lu:", static_cast<unsigned long long>(failing.load()),
+                 GetCurrentThreadId());
+    for (USHORT i = 0; i < count; ++i)
+        std::fprintf(stderr, " %p", frames[i]);
+    std::fprintf(stderr, "\n");
+}
+
 bool fails_now() noexcept
 {
     if (!armed.load(std::memory_order_acquire) || exempt_depth > 0)
@@ -22,6 +36,9 @@ bool fails_now() noexcept
     if (number != failing.load())
         return false;
     failed_on = GetCurrentThreadId();
+    static const bool backtrace = GetEnvironmentVariableW(L"VELMORA_ALLOCATION_BACKTRACE", nullptr, 0) != 0;
+    if (backtrace)
+        print_backtrace();
     return true;
 }
 
