@@ -1,14 +1,12 @@
 #include "commands/batch_job.h"
 
+#include "common/setting_utilities/json_document.h"
 #include "commands/module_folder.h"
 #include "commands/shell_launch.h"
 #include "diagnostics/log.h"
 #include "module/raii.h"
 
 #include <objbase.h>
-
-#include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -57,8 +55,8 @@ const std::filesystem::path& batch_job::make_job_file_path()
 
 std::string batch_job::to_json() const
 {
-    rapidjson::StringBuffer buffer;
-    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+    common::setting_utilities::json_string_buffer buffer;
+    common::setting_utilities::json_pretty_writer writer(buffer);
     writer.SetIndent(' ', 4);
     const auto write_text = [&writer](const std::string& text) {
         writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));

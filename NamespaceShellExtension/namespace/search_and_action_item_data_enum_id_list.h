@@ -61,7 +61,9 @@ public:
 
 private:
     friend class com_object<search_and_action_item_data_enum_id_list, IEnumIDList>;
-    search_and_action_item_data_enum_id_list() noexcept = default;
+    // May throw std::bad_alloc: an empty deque already allocates its map. com_object::create turns that
+    // into E_OUTOFMEMORY; declared noexcept, it ended the process instead.
+    search_and_action_item_data_enum_id_list() = default;
     ~search_and_action_item_data_enum_id_list() override = default;
     HRESULT initialize(IUnknown* folder, SHCONTF flags) noexcept;
 

@@ -230,6 +230,10 @@ bool volume_guard::is_responsive(std::wstring_view path)
     state.known = true;
     state.responsive = responsive;
     state.checked_at = environment_.now();
+    // Only a probe that still runs is worth keeping; a finished one would hold its synchronisation
+    // objects (handles of the future's condition variable) until the volume's next refresh.
+    if (state.probe.valid() && state.probe.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        state.probe = {};
     return responsive;
 }
 

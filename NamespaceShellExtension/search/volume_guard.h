@@ -76,7 +76,7 @@ private:
         bool known = false;
         bool responsive = false;
         clock::time_point checked_at{};
-        // The probe started last; it may still be running.
+        // The probe started last while it may still be running; let go once its answer is recorded.
         std::shared_future<bool> probe;
     };
     // Looked up by a view of the key, so that a hit allocates nothing.

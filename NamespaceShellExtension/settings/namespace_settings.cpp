@@ -72,7 +72,7 @@ bool settings_file::read()
 
 std::string settings_file::to_json() const
 {
-    rapidjson::StringBuffer buffer;
+    common::setting_utilities::json_string_buffer buffer;
     indented_writer writer(buffer);
     writer.StartObject();
     write_member(writer, "version", version_);

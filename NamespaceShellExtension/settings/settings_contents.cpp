@@ -335,7 +335,7 @@ private:
 std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text)
 {
     namespace_reader reader;
-    rapidjson::Reader parser;
+    common::setting_utilities::json_reader parser;
     if (parser.Parse<rapidjson::kParseIterativeFlag>(text, reader).IsError() || text.held_nul() ||
         !reader.root_is_object)
         return std::nullopt;
@@ -350,7 +350,7 @@ namespace
 using common::setting_utilities::find_member;
 using namespace settings_json;
 
-tag_record read_tag(const rapidjson::Value& element)
+tag_record read_tag(const common::setting_utilities::json_value& element)
 {
     tag_record record;
     if (!element.IsObject())
@@ -370,7 +370,7 @@ tag_record read_tag(const rapidjson::Value& element)
 
 std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text)
 {
-    rapidjson::Document document;
+    common::setting_utilities::json_document document;
     common::setting_utilities::parse_settings_document(text, document);
     if (!document.IsObject())
         return std::nullopt;
@@ -395,7 +395,7 @@ namespace
 {
 using settings_json::wide_member;
 
-person_record read_person(const rapidjson::Value& element)
+person_record read_person(const common::setting_utilities::json_value& element)
 {
     person_record record;
     if (!element.IsObject())
@@ -409,7 +409,7 @@ person_record read_person(const rapidjson::Value& element)
 
 std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text)
 {
-    rapidjson::Document document;
+    common::setting_utilities::json_document document;
     common::setting_utilities::parse_settings_document(text, document);
     if (!document.IsObject())
         return std::nullopt;
@@ -427,7 +427,7 @@ namespace
 using common::setting_utilities::find_member;
 using common::setting_utilities::find_string;
 
-bool to_setting_value(const rapidjson::Value& value, setting_value& out)
+bool to_setting_value(const common::setting_utilities::json_value& value, setting_value& out)
 {
     if (value.IsBool())
         out = value.GetBool();
@@ -448,7 +448,7 @@ bool to_setting_value(const rapidjson::Value& value, setting_value& out)
     return true;
 }
 
-void read_settings(const rapidjson::Value& settings, std::map<std::string, setting_value>& out)
+void read_settings(const common::setting_utilities::json_value& settings, std::map<std::string, setting_value>& out)
 {
     if (!settings.IsObject())
         return;
@@ -475,7 +475,7 @@ void read_settings(const rapidjson::Value& settings, std::map<std::string, setti
 
 std::optional<file_contents> read_contents(common::setting_utilities::settings_file_stream& text)
 {
-    rapidjson::Document document;
+    common::setting_utilities::json_document document;
     common::setting_utilities::parse_settings_document(text, document);
     if (!document.IsObject())
         return std::nullopt;

@@ -80,7 +80,7 @@ std::string narrow(std::wstring_view text)
     return to_utf8(text);
 }
 
-std::optional<std::wstring> wide_member(const rapidjson::Value& object, const char* name)
+std::optional<std::wstring> wide_member(const common::setting_utilities::json_value& object, const char* name)
 {
     const auto* value = common::setting_utilities::find_member(object, name);
     if (!value || !value->IsString())
@@ -88,7 +88,7 @@ std::optional<std::wstring> wide_member(const rapidjson::Value& object, const ch
     return widen(std::string_view(value->GetString(), value->GetStringLength()));
 }
 
-std::optional<std::int32_t> int32_member(const rapidjson::Value& object, const char* name)
+std::optional<std::int32_t> int32_member(const common::setting_utilities::json_value& object, const char* name)
 {
     const auto* value = common::setting_utilities::find_member(object, name);
     // RapidJSON keeps a number written with a fraction or an exponent as a double even when its value
@@ -98,7 +98,7 @@ std::optional<std::int32_t> int32_member(const rapidjson::Value& object, const c
     return static_cast<std::int32_t>(value->GetInt());
 }
 
-std::optional<bool> bool_member(const rapidjson::Value& object, const char* name)
+std::optional<bool> bool_member(const common::setting_utilities::json_value& object, const char* name)
 {
     const auto* value = common::setting_utilities::find_member(object, name);
     if (!value || !value->IsBool())

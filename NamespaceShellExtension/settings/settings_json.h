@@ -24,15 +24,15 @@ std::wstring widen(std::string_view text);
 std::string narrow(std::wstring_view text);
 
 // The member's string (embedded NULs kept), or nothing when it is missing or not a string.
-std::optional<std::wstring> wide_member(const rapidjson::Value& object, const char* name);
+std::optional<std::wstring> wide_member(const common::setting_utilities::json_value& object, const char* name);
 // A JSON number that is an integer and fits 32 signed bits; 2.0, 1e2 and 2147483648 do not.
-std::optional<std::int32_t> int32_member(const rapidjson::Value& object, const char* name);
-std::optional<bool> bool_member(const rapidjson::Value& object, const char* name);
+std::optional<std::int32_t> int32_member(const common::setting_utilities::json_value& object, const char* name);
+std::optional<bool> bool_member(const common::setting_utilities::json_value& object, const char* name);
 
 // The elements of an array member made records by read_element; a member that is missing or not an
 // array leaves `list` as it was.
 template <class Record, class ReadElement>
-void read_list(const rapidjson::Value& object, const char* name, std::optional<std::vector<Record>>& list,
+void read_list(const common::setting_utilities::json_value& object, const char* name, std::optional<std::vector<Record>>& list,
                ReadElement read_element)
 {
     const auto* array = common::setting_utilities::find_member(object, name);
@@ -50,7 +50,7 @@ void read_list(const rapidjson::Value& object, const char* name, std::optional<s
 std::int32_t decimal_prefix(std::string_view text);
 
 // Four spaces per level, ": " after member names, [] and {} for empty containers, no final line feed.
-using indented_writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+using indented_writer = common::setting_utilities::json_pretty_writer;
 
 void write_string(indented_writer& writer, std::wstring_view text);
 void write_member(indented_writer& writer, const char* name, std::wstring_view text);
