@@ -3,7 +3,7 @@
 // settings file's bytes that the product's readers are held to, and the splitting of an input into
 // texts.
 
-#include <rapidjson/document.h>
+#include "common/setting_utilities/json_document.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,7 +55,7 @@ inline std::string_view plain_settings_text(std::string_view bytes)
 // The settings document of these bytes by a plain parse of that text: strict JSON with RapidJSON's
 // default grammar; a text that starts with a byte-order mark or holds a NUL does not parse. False when
 // there is no document.
-inline bool plain_settings_document(std::string_view bytes, rapidjson::Document& document)
+inline bool plain_settings_document(std::string_view bytes, common::setting_utilities::json_document& document)
 {
     const std::string_view text = plain_settings_text(bytes);
     if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos)

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings_file_stream small_chunks(bytes, 4 + size % 8);
     FUZZ_REQUIRE(namespace_settings::read_contents(small_chunks) == streamed);
 
-    rapidjson::Document document;
+    common::setting_utilities::json_document document;
     const bool parsed = fuzz_support::plain_settings_document(bytes, document);
     const auto plain = parsed ? settings_test::document_contents(document) : std::nullopt;
     FUZZ_REQUIRE(plain == streamed);

@@ -26,7 +26,7 @@ Contents read_twice(std::string_view bytes, Contents (*read_contents)(settings_f
 }
 
 // The number of elements of an array member of the root; -1 when there is no such array.
-long long array_size(const rapidjson::Document& document, const char* name)
+long long array_size(const common::setting_utilities::json_document& document, const char* name)
 {
     if (!document.IsObject())
         return -1;
@@ -40,7 +40,7 @@ long long array_size(const rapidjson::Document& document, const char* name)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    rapidjson::Document document;
+    common::setting_utilities::json_document document;
     const bool is_object = fuzz_support::plain_settings_document(bytes, document) && document.IsObject();
 
     const auto tags = read_twice(bytes, all_tags_settings::read_contents);

@@ -1105,7 +1105,7 @@ private:
 
 std::string log_tail()
 {
-    const auto text = test_support::read_file(process_logger()->file_path());
+    const auto text = test_support::read_file(process_logger().file_path());
     return text.substr(text.size() > 200 ? text.size() - 200 : 0);
 }
 

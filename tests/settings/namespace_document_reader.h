@@ -12,7 +12,7 @@
 
 namespace settings_test
 {
-inline namespace_settings::query_record document_query(const rapidjson::Value& element)
+inline namespace_settings::query_record document_query(const common::setting_utilities::json_value& element)
 {
     using namespace settings_json;
     namespace_settings::query_record record;
@@ -30,7 +30,7 @@ inline namespace_settings::query_record document_query(const rapidjson::Value& e
     return record;
 }
 
-inline namespace_settings::folder_record document_folder(const rapidjson::Value& element)
+inline namespace_settings::folder_record document_folder(const common::setting_utilities::json_value& element)
 {
     using namespace settings_json;
     namespace_settings::folder_record record;
@@ -49,7 +49,7 @@ inline namespace_settings::folder_record document_folder(const rapidjson::Value&
 }
 
 // What the document says: nothing when its root is not an object.
-inline std::optional<namespace_settings::file_contents> document_contents(const rapidjson::Document& document)
+inline std::optional<namespace_settings::file_contents> document_contents(const common::setting_utilities::json_document& document)
 {
     if (!document.IsObject())
         return std::nullopt;

@@ -375,7 +375,7 @@ TEST_F(settings_file_test, damaged_files_read_the_same_in_every_reader)
         tags.load(false);
         EXPECT_EQ(to_utf8(namespace_file.version()), suite->version());
         EXPECT_EQ(to_utf8(tags.version()), suite->version());
-        rapidjson::Document document;
+        common::setting_utilities::json_document document;
         common::setting_utilities::settings_file_stream text(bytes);
         common::setting_utilities::parse_settings_document(text, document);
         const auto expected = settings_test::document_contents(document);
