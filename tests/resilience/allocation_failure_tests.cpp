@@ -6,7 +6,7 @@
 //
 // Allocations are counted on every thread, so a failure also lands on the search and waiting threads
 // that an enumeration starts (see failing_allocator.h). A crash, std::terminate or a hang names the
-// operation and the N it happened at.
+// operation and the N it happened at. One table lists the operations; one loop drives each in turn.
 
 #include "failing_allocator.h"
 
@@ -191,11 +191,11 @@ task_memory_spy task_memory;
 
 // ---- The driver ----------------------------------------------------------------------------------
 
-bool module_idle(LONG locks)
+bool module_idle()
 {
-    for (int i = 0; i < 500 && the_module().lock_count() != locks; ++i)
+    for (int i = 0; i < 500 && the_module().lock_count() != 0; ++i)
         Sleep(10);
-    return the_module().lock_count() == locks;
+    return the_module().lock_count() == 0;
 }
 
 struct report
@@ -206,18 +206,20 @@ struct report
     std::map<std::string, int> answers;
 };
 
+std::vector<report> reports;
+
 std::string describe(const outcome& result)
 {
     return hex(result.hr) + (result.text.empty() ? std::string() : "\n" + result.text);
 }
 
+// Runs `op` plainly, then with allocation N failing for N = 1, 2, 3... Nothing of the module lives between
+// operations (worker threads of the walk before give theirs back).
 report drive(const std::string& name, operation& op, const std::vector<HRESULT>& failure_codes)
 {
     report result;
     result.name = name;
-    // Nothing of the module lives between operations (worker threads of the walk before give theirs back).
-    const LONG locks = 0;
-    EXPECT_TRUE(module_idle(locks)) << name << ": an object is alive before the operation";
+    EXPECT_TRUE(module_idle()) << name << ": an object is alive before the operation";
     int faults = 0;
     const auto fault = [&](std::uint64_t n, const std::string& what) {
         ADD_FAILURE() << name << ", allocation " << n << " failing: " << what;
@@ -237,7 +239,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
     EXPECT_TRUE(normal.broken.empty()) << name << ": " << normal.broken;
     if (!test_support::environment_value(L"VELMORA_ALLOCATION_VERBOSE").empty())
         std::printf("%s answers %s\n", name.c_str(), describe(normal).c_str());
-    EXPECT_TRUE(module_idle(locks)) << name << ": an object is still alive after the plain run";
+    EXPECT_TRUE(module_idle()) << name << ": an object is still alive after the plain run";
 
     for (std::uint64_t n = 1; faults < 3; ++n)
     {
@@ -249,7 +251,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         const bool reached = failing_allocator::failure_reached();
         const bool elsewhere = reached && failing_allocator::failed_thread() != GetCurrentThreadId();
         op.cleanup();
-        if (!module_idle(locks) && fault(n, "an object is still alive after the run"))
+        if (!module_idle() && fault(n, "an object is still alive after the run"))
             break;
         path_cache_clear();
         clear_real_parents();
@@ -268,19 +270,13 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         result.on_other_threads += elsewhere ? 1 : 0;
         ++result.answers[hex(failed.hr)];
         const bool full = failed.hr == normal.hr && failed.text == normal.text;
-        if (SUCCEEDED(failed.hr) && !full && !op.allowed(failed, normal))
-        {
-            if (fault(n, "success with less than the full answer:\n" + describe(failed) + "\ninstead of\n" +
-                             describe(normal)))
-                break;
-        }
-        else if (FAILED(failed.hr) && !full && failed.hr != E_OUTOFMEMORY &&
-                 std::find(failure_codes.begin(), failure_codes.end(), failed.hr) == failure_codes.end() &&
-                 !op.allowed(failed, normal))
-        {
-            if (fault(n, "answered " + hex(failed.hr)))
-                break;
-        }
+        const bool own_code = failed.hr == E_OUTOFMEMORY ||
+                              std::find(failure_codes.begin(), failure_codes.end(), failed.hr) != failure_codes.end();
+        if (!full && !op.allowed(failed, normal) &&
+            (SUCCEEDED(failed.hr) ? fault(n, "success with less than the full answer:\n" + describe(failed) +
+                                                 "\ninstead of\n" + describe(normal))
+                                  : !own_code && fault(n, "answered " + hex(failed.hr))))
+            break;
 
         set_step(name + " (again, no failure)", n);
         op.prepare_again();
@@ -289,19 +285,13 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         if (again.hr != normal.hr || again.text != normal.text)
             if (fault(n, "the run after it answered\n" + describe(again) + "\ninstead of\n" + describe(normal)))
                 break;
-        if (!module_idle(locks) && fault(n, "an object is still alive after the run after it"))
+        if (!module_idle() && fault(n, "an object is still alive after the run after it"))
             break;
         if (n > 100'000 && fault(n, "the operation never completes"))
             break;
     }
     step_started = 0;
     return result;
-}
-
-std::vector<report>& reports()
-{
-    static std::vector<report> all;
-    return all;
 }
 
 // ---- The world the operations act on ---------------------------------------------------------------
@@ -372,7 +362,9 @@ public:
                      ", \"rating\": 50, \"keywords\": [\"Favourites\"]}";
         index.emplace("{\"items\": [" + items + "]}");
 
-        write_configuration();
+        test_support::write_file(settings / L"Namespace.json", namespace_json(inbox().wstring()));
+        test_support::write_file(settings / L"All Tags.json", tags_json);
+        test_support::write_file(settings / L"All People.json", people_json);
         // Seeds the suite settings file, which the class-object operations touch.
         EXPECT_TRUE(high_level_settings::get_high_level_settings().is_app_enabled());
         routes = shell_launch_detail::replace_shell_routes({record_start, record_start});
@@ -407,13 +399,6 @@ public:
         settings_app_detail::replace_route_choice(route_choice);
         quick_pins_test::remove_tree(quick_pins_test::published_folder());
         remove_user_configuration();
-    }
-
-    void write_configuration()
-    {
-        test_support::write_file(settings / L"Namespace.json", namespace_json(inbox().wstring()));
-        test_support::write_file(settings / L"All Tags.json", tags_json);
-        test_support::write_file(settings / L"All People.json", people_json);
     }
 
     fs::path group() const { return scratch.path() / L"group"; }
@@ -479,6 +464,20 @@ std::string describe_items(const std::vector<unique_child_id>& items)
     return text;
 }
 
+std::string list_text(PCUIDLIST_RELATIVE list)
+{
+    failing_allocator::exempt exempt;
+    if (!list)
+        return "null";
+    std::string text;
+    for (auto* item = list; item->mkid.cb; item = ILNext(item))
+    {
+        const auto* data = own_item_data(reinterpret_cast<PCUITEMID_CHILD>(item));
+        text += data ? fmt::format("[{} {}]", data->kind, to_utf8(field_view(data->path))) : "[foreign]";
+    }
+    return text;
+}
+
 // A fresh folder at `list` for every run, made and initialised outside the count, the path cache and
 // the real parents empty.
 class folder_operation : public operation
@@ -540,10 +539,8 @@ public:
                 items_.emplace_back(item);
         }
         result.text = describe_items(items_);
-        {
-            failing_allocator::exempt exempt;
-            items_.clear();
-        }
+        failing_allocator::exempt exempt;
+        items_.clear();
         return result;
     }
     // A search streams its rows to the view; one that fails ends the listing with the rows found so far,
@@ -563,10 +560,7 @@ private:
 class waiting_enumeration : public enumeration
 {
 public:
-    explicit waiting_enumeration(const unique_absolute_id_list& list)
-        : enumeration(false, list, cache_state::evicted), list_(list)
-    {
-    }
+    explicit waiting_enumeration(const unique_absolute_id_list& list) : enumeration(false, list, cache_state::evicted) {}
     void prepare() override
     {
         enumeration::prepare();
@@ -585,7 +579,6 @@ public:
     }
 
 private:
-    const unique_absolute_id_list& list_;
     com_ptr<search_and_action_shell_folder> first_;
     com_ptr<IEnumIDList> running_;
 };
@@ -609,20 +602,6 @@ public:
 private:
     body call_;
 };
-
-std::string list_text(PCUIDLIST_RELATIVE list)
-{
-    failing_allocator::exempt exempt;
-    if (!list)
-        return "null";
-    std::string text;
-    for (auto* item = list; item->mkid.cb; item = ILNext(item))
-    {
-        const auto* data = own_item_data(reinterpret_cast<PCUITEMID_CHILD>(item));
-        text += data ? fmt::format("[{} {}]", data->kind, to_utf8(field_view(data->path))) : "[foreign]";
-    }
-    return text;
-}
 
 std::string strret_text(STRRET& name, PCUITEMID_CHILD child)
 {
@@ -666,19 +645,15 @@ HRESULT parse_and_name(search_and_action_shell_folder& folder, const wchar_t* na
 
 HRESULT names_of(search_and_action_shell_folder& folder, PCUITEMID_CHILD child, std::string& text)
 {
-    HRESULT last = S_OK;
-    const SHGDNF all_flags[] = {SHGDN_NORMAL, SHGDN_INFOLDER, SHGDN_FORPARSING, SHGDN_INFOLDER | SHGDN_FORPARSING,
-                                SHGDN_FORADDRESSBAR};
-    for (const SHGDNF flags : all_flags)
+    for (const SHGDNF flags : {SHGDNF{SHGDN_NORMAL}, SHGDNF{SHGDN_INFOLDER}, SHGDNF{SHGDN_FORPARSING},
+                               SHGDNF{SHGDN_INFOLDER | SHGDN_FORPARSING}, SHGDNF{SHGDN_FORADDRESSBAR}})
     {
         STRRET name{};
-        const HRESULT hr = folder.GetDisplayNameOf(child, flags, &name);
-        if (FAILED(hr))
+        if (const HRESULT hr = folder.GetDisplayNameOf(child, flags, &name); FAILED(hr))
             return hr;
         note(text, "{:x} {}", static_cast<unsigned>(flags), strret_text(name, child));
-        last = hr;
     }
-    return last;
+    return S_OK;
 }
 
 HRESULT attributes_of(search_and_action_shell_folder& folder, PCUITEMID_CHILD child, std::string& text)
@@ -731,8 +706,6 @@ HRESULT compare(search_and_action_shell_folder& folder, PCUITEMID_CHILD first, P
     }
     return S_OK;
 }
-
-// ---- Renaming --------------------------------------------------------------------------------------
 
 // Renames an item to `new_name`; the cleanup gives it back its old name through the folder.
 class set_name : public folder_operation
@@ -866,7 +839,7 @@ HRESULT menu_command(search_and_action_shell_folder& folder, PCUITEMID_CHILD chi
 class result_menu_command : public folder_operation
 {
 public:
-    explicit result_menu_command(world& w) : folder_operation(false, w.search_list), world_(w) {}
+    explicit result_menu_command(world& w) : folder_operation(false, w.search_list), file_(w.results[0]), item_(w.result_item) {}
     ~result_menu_command() override { restore(); }
     void prepare() override
     {
@@ -876,22 +849,23 @@ public:
     outcome run() override
     {
         outcome result;
-        result.hr = menu_command(*folder_.get(), world_.result_item.get(), "copy", false, result.text);
+        result.hr = menu_command(*folder_.get(), item_.get(), "copy", false, result.text);
         return result;
     }
     void cleanup() override
     {
         folder_operation::cleanup();
-        fs::rename(world_.results[0], world_.results[0] + L".away");
+        fs::rename(file_, file_ + L".away");
     }
     void restore()
     {
-        if (fs::exists(world_.results[0] + L".away"))
-            fs::rename(world_.results[0] + L".away", world_.results[0]);
+        if (fs::exists(file_ + L".away"))
+            fs::rename(file_ + L".away", file_);
     }
 
 private:
-    world& world_;
+    std::wstring file_;
+    const unique_child_id& item_;
 };
 
 // A drop of the scratch file onto the item's drop target.
@@ -965,40 +939,35 @@ private:
 
 // ---- Module, settings, model and log ---------------------------------------------------------------
 
-class get_class_object : public operation
+// DllGetClassObject through the gate, after the suite settings changed; or, with `create`, the factory's
+// CreateInstance.
+class class_object : public operation
 {
 public:
-    explicit get_class_object(const CLSID& clsid) : clsid_(clsid) {}
+    class_object(const CLSID& clsid, bool create) : clsid_(clsid), create_(create) {}
     void prepare() override
     {
+        if (create_)
+        {
+            EXPECT_EQ(gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void()), S_OK);
+            return;
+        }
         the_module().release_class_objects();
-        // The suite settings changed since they were last read.
-        test_support::touch_file(settings / L"High Level Settings.json", ++generation_);
+        static int generation = 0;
+        test_support::touch_file(settings / L"High Level Settings.json", ++generation);
     }
-    void prepare_again() override { the_module().release_class_objects(); }
+    void prepare_again() override
+    {
+        if (create_)
+            prepare();
+        else
+            the_module().release_class_objects();
+    }
     outcome run() override
     {
         outcome result;
-        result.hr = gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void());
-        return result;
-    }
-    void cleanup() override { factory_.reset(); }
-
-private:
-    CLSID clsid_;
-    com_ptr<IClassFactory> factory_;
-    static inline int generation_ = 0;
-};
-
-class create_instance : public operation
-{
-public:
-    explicit create_instance(const CLSID& clsid) : clsid_(clsid) {}
-    void prepare() override { EXPECT_EQ(gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void()), S_OK); }
-    outcome run() override
-    {
-        outcome result;
-        result.hr = factory_->CreateInstance(nullptr, IID_IShellFolder, folder_.put_void());
+        result.hr = create_ ? factory_->CreateInstance(nullptr, IID_IShellFolder, folder_.put_void())
+                            : gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void());
         return result;
     }
     void cleanup() override
@@ -1009,6 +978,7 @@ public:
 
 private:
     CLSID clsid_;
+    bool create_;
     com_ptr<IClassFactory> factory_;
     com_ptr<IShellFolder> folder_;
 };
@@ -1082,32 +1052,43 @@ private:
 
 // The first look at a volume: a fresh guard probes it on a thread of its own. The run after a failed one
 // asks the same guard, which must not have taken the volume for one that does not answer.
-class first_volume_probe : public operation
+class first_volume_probe : public throwing_call
 {
 public:
-    void prepare() override { guard_.emplace(volume_guard::system_environment()); }
-    void prepare_again() override {}
-    outcome run() override
+    first_volume_probe()
+        : throwing_call([this](std::string& t) {
+              try
+              {
+                  note(t, "{}", guard_->is_responsive(L"C:\\windows\\system32\\shell32.dll"));
+              }
+              catch (const std::system_error&)
+              {
+                  return E_FAIL;
+              }
+              return S_OK;
+          })
     {
-        outcome result;
-        try
-        {
-            note(result.text, "{}", guard_->is_responsive(L"C:\\windows\\system32\\shell32.dll"));
-        }
-        catch (const std::bad_alloc&)
-        {
-            result.hr = E_OUTOFMEMORY;
-        }
-        catch (const std::system_error&)
-        {
-            result.hr = E_FAIL;
-        }
-        return result;
     }
+    void prepare() override { guard_.emplace(volume_guard::system_environment()); }
 
 private:
     std::optional<volume_guard> guard_;
 };
+
+// A settings file read by a new object of its class, as the folder reads them, listing what it holds.
+template <class Settings, class List>
+std::unique_ptr<operation> load(List list)
+{
+    return std::make_unique<throwing_call>([list](std::string& t) {
+        Settings file(module_instance);
+        if (!file.load(false))
+            return E_FAIL;
+        failing_allocator::exempt exempt;
+        note(t, "{}", to_utf8(file.version()));
+        list(file, t);
+        return S_OK;
+    });
+}
 
 std::string log_tail()
 {
@@ -1117,45 +1098,12 @@ std::string log_tail()
 
 // ---- The table -------------------------------------------------------------------------------------
 
-// Operations with the failure codes they may answer besides E_OUTOFMEMORY, run in order.
-class table
+struct row
 {
-public:
-    void add(std::string name, std::unique_ptr<operation> op, std::vector<HRESULT> codes = {E_FAIL})
-    {
-        rows_.push_back({std::move(name), std::move(op), std::move(codes)});
-    }
-    // A call on a fresh folder at `list`.
-    void call(std::string name, bool quick_pins, const unique_absolute_id_list& list, folder_call::body body)
-    {
-        add(std::move(name), std::make_unique<folder_call>(quick_pins, list, std::move(body)));
-    }
-    void run()
-    {
-        for (auto& row : rows_)
-        {
-            const ULONGLONG started = GetTickCount64();
-            auto result = drive(row.name, *row.op, row.codes);
-            std::string answers;
-            for (const auto& [code, count] : result.answers)
-                answers += fmt::format(" {} x{}", code, count);
-            std::printf("%-72s %5llu allocation points (%llu on other threads) in %.1f s; answers:%s\n",
-                        row.name.c_str(), static_cast<unsigned long long>(result.points),
-                        static_cast<unsigned long long>(result.on_other_threads), (GetTickCount64() - started) / 1000.0,
-                        answers.c_str());
-            std::fflush(stdout);
-            reports().push_back(std::move(result));
-        }
-    }
-
-private:
-    struct row
-    {
-        std::string name;
-        std::unique_ptr<operation> op;
-        std::vector<HRESULT> codes;
-    };
-    std::vector<row> rows_;
+    std::string name;
+    std::unique_ptr<operation> op;
+    // The failure codes the operation may answer besides E_OUTOFMEMORY.
+    std::vector<HRESULT> codes = {E_FAIL};
 };
 
 template <class T, class... Args>
@@ -1164,117 +1112,83 @@ std::unique_ptr<operation> make(Args&&... args)
     return std::make_unique<T>(std::forward<Args>(args)...);
 }
 
-class allocation_failures : public ::testing::Test
+// Every operation, in the order they run.
+std::vector<row> operations(world& w)
 {
-protected:
-    static void SetUpTestSuite()
-    {
-        install_reporters();
-        EXPECT_EQ(CoRegisterMallocSpy(&task_memory), S_OK);
-        the_world = new world;
-    }
-    static void TearDownTestSuite()
-    {
-        delete the_world;
-        the_world = nullptr;
-        CoRevokeMallocSpy();
-        // The README's table.
-        std::printf("\n| Operation | Allocation points | On other threads |\n|---|---|---|\n");
-        for (const auto& row : reports())
-            std::printf("| %s | %llu | %llu |\n", row.name.c_str(), static_cast<unsigned long long>(row.points),
-                        static_cast<unsigned long long>(row.on_other_threads));
-    }
-    void TearDown() override { EXPECT_EQ(the_module().lock_count(), 0) << "an object of the module is still alive"; }
-};
-
-TEST_F(allocation_failures, module_entry_and_folder_creation)
-{
-    auto& w = *the_world;
-    table rows;
-    rows.add("DllGetClassObject Sortwell", make<get_class_object>(CLSID_search_and_action_shell_folder),
-             {CLASS_E_CLASSNOTAVAILABLE});
-    rows.add("DllGetClassObject Quick pins", make<get_class_object>(CLSID_quick_pins_shell_folder),
-             {CLASS_E_CLASSNOTAVAILABLE});
-    rows.add("CreateInstance Sortwell", make<create_instance>(CLSID_search_and_action_shell_folder), {});
-    rows.add("CreateInstance Quick pins", make<create_instance>(CLSID_quick_pins_shell_folder), {});
-    rows.add("Initialize at a saved search", make<initialize>(false, w.search_list), {});
-    rows.add("Initialize at a pin group", make<initialize>(true, w.group_list), {});
-    rows.run();
-}
-
-TEST_F(allocation_failures, enumerations)
-{
-    auto& w = *the_world;
+    std::vector<row> rows;
+    // A call on a fresh folder at `list`.
+    const auto call = [&](std::string name, bool quick_pins, const unique_absolute_id_list& list, folder_call::body body) {
+        rows.push_back({std::move(name), make<folder_call>(quick_pins, list, std::move(body))});
+    };
+    const auto object = [&](const char* name, bool quick_pins, const unique_absolute_id_list& list,
+                            const unique_child_id& item, REFIID riid) {
+        call(std::string("GetUIObjectOf: ") + name, quick_pins, list,
+             [&item, riid](auto& f, auto& t) { return ui_object(f, item.get(), riid, t); });
+    };
     using cache = enumeration::cache_state;
-    table rows;
-    rows.add("EnumObjects, Next: Sortwell root", make<enumeration>(false, w.sortwell_root));
-    rows.add("EnumObjects, Next: organised folder", make<enumeration>(false, w.folder_list));
-    rows.add("EnumObjects, Next: saved search, cached", make<enumeration>(false, w.search_list, cache::cached));
-    rows.add("EnumObjects, Next: saved search, not cached", make<enumeration>(false, w.search_list, cache::evicted));
-    rows.add("EnumObjects, Next: saved search, waiting for another view's search",
-             make<waiting_enumeration>(w.search_list));
-    rows.add("EnumObjects, Next: Quick pins root", make<enumeration>(true, w.quick_pins_root));
-    rows.add("EnumObjects, Next: pin group", make<enumeration>(true, w.group_list));
-    rows.run();
-}
-
-TEST_F(allocation_failures, names_attributes_details_and_renaming)
-{
-    auto& w = *the_world;
     const auto files = w.scratch.path() / L"files";
-    table rows;
-    rows.call("BindToObject: organised folder and saved search", false, w.sortwell_root, [&](auto& f, auto& t) {
+
+    // The module's entry and the folders' creation.
+    rows.push_back({"DllGetClassObject Sortwell", make<class_object>(CLSID_search_and_action_shell_folder, false),
+                    {CLASS_E_CLASSNOTAVAILABLE}});
+    rows.push_back({"DllGetClassObject Quick pins", make<class_object>(CLSID_quick_pins_shell_folder, false),
+                    {CLASS_E_CLASSNOTAVAILABLE}});
+    rows.push_back({"CreateInstance Sortwell", make<class_object>(CLSID_search_and_action_shell_folder, true), {}});
+    rows.push_back({"CreateInstance Quick pins", make<class_object>(CLSID_quick_pins_shell_folder, true), {}});
+    rows.push_back({"Initialize at a saved search", make<initialize>(false, w.search_list), {}});
+    rows.push_back({"Initialize at a pin group", make<initialize>(true, w.group_list), {}});
+
+    // Enumerations.
+    rows.push_back({"EnumObjects, Next: Sortwell root", make<enumeration>(false, w.sortwell_root)});
+    rows.push_back({"EnumObjects, Next: organised folder", make<enumeration>(false, w.folder_list)});
+    rows.push_back({"EnumObjects, Next: saved search, cached", make<enumeration>(false, w.search_list, cache::cached)});
+    rows.push_back({"EnumObjects, Next: saved search, not cached", make<enumeration>(false, w.search_list, cache::evicted)});
+    rows.push_back({"EnumObjects, Next: saved search, waiting for another view's search",
+                    make<waiting_enumeration>(w.search_list)});
+    rows.push_back({"EnumObjects, Next: Quick pins root", make<enumeration>(true, w.quick_pins_root)});
+    rows.push_back({"EnumObjects, Next: pin group", make<enumeration>(true, w.group_list)});
+
+    // Names, attributes, details and renaming.
+    call("BindToObject: organised folder and saved search", false, w.sortwell_root, [&](auto& f, auto& t) {
         unique_relative_id_list both(reinterpret_cast<PIDLIST_RELATIVE>(
             ILCombine(reinterpret_cast<PCIDLIST_ABSOLUTE>(w.folder_item.get()), w.search_item.get())));
         return both ? bind_and_name(f, both.get(), t) : E_OUTOFMEMORY;
     });
-    rows.call("BindToObject: pin group", true, w.quick_pins_root,
-              [&](auto& f, auto& t) { return bind_and_name(f, w.group_item.get(), t); });
-    rows.call("ParseDisplayName: folder and saved search", false, w.sortwell_root,
-              [](auto& f, auto& t) { return parse_and_name(f, L"ratings\\★★★", t); });
-    rows.call("ParseDisplayName: pin group and pin", true, w.quick_pins_root, [](auto& f, auto& t) {
+    call("BindToObject: pin group", true, w.quick_pins_root,
+         [&](auto& f, auto& t) { return bind_and_name(f, w.group_item.get(), t); });
+    call("ParseDisplayName: folder and saved search", false, w.sortwell_root,
+         [](auto& f, auto& t) { return parse_and_name(f, L"ratings\\★★★", t); });
+    call("ParseDisplayName: pin group and pin", true, w.quick_pins_root, [](auto& f, auto& t) {
         return parse_and_name(f, L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}\\Work\\a.jpg", t);
     });
-    rows.call("GetDisplayNameOf: saved search", false, w.folder_list,
-              [&](auto& f, auto& t) { return names_of(f, w.search_item.get(), t); });
-    rows.call("GetDisplayNameOf: result", false, w.search_list,
-              [&](auto& f, auto& t) { return names_of(f, w.result_item.get(), t); });
-    rows.call("GetDisplayNameOf: pin group", true, w.quick_pins_root,
-              [&](auto& f, auto& t) { return names_of(f, w.group_item.get(), t); });
-    rows.call("GetAttributesOf: result", false, w.search_list,
-              [&](auto& f, auto& t) { return attributes_of(f, w.result_item.get(), t); });
-    rows.call("GetAttributesOf: pin group", true, w.quick_pins_root,
-              [&](auto& f, auto& t) { return attributes_of(f, w.group_item.get(), t); });
+    call("GetDisplayNameOf: saved search", false, w.folder_list,
+         [&](auto& f, auto& t) { return names_of(f, w.search_item.get(), t); });
+    call("GetDisplayNameOf: result", false, w.search_list, [&](auto& f, auto& t) { return names_of(f, w.result_item.get(), t); });
+    call("GetDisplayNameOf: pin group", true, w.quick_pins_root,
+         [&](auto& f, auto& t) { return names_of(f, w.group_item.get(), t); });
+    call("GetAttributesOf: result", false, w.search_list,
+         [&](auto& f, auto& t) { return attributes_of(f, w.result_item.get(), t); });
+    call("GetAttributesOf: pin group", true, w.quick_pins_root,
+         [&](auto& f, auto& t) { return attributes_of(f, w.group_item.get(), t); });
     // The folder remembers the real parents of the identifiers asked about last; a file whose stamp
     // changed since then is parsed and bound afresh, which every run here makes it do.
-    rows.call("GetDetailsOf, GetDetailsEx: result, changed since last asked", false, w.search_list,
-              [&](auto& f, auto& t) {
-                  static std::uint64_t generation = 0;
-                  own_item_data(w.changing_result.get())->stamp = ++generation;
-                  return details_of(f, w.changing_result.get(), t);
-              });
-    rows.call("GetDetailsOf, GetDetailsEx: saved search", false, w.folder_list,
-              [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); });
-    rows.call("CompareIDs: results", false, w.search_list,
-              [&](auto& f, auto& t) { return compare(f, w.result_item.get(), w.other_result_item.get(), t); });
-    rows.call("CompareIDs: saved search and target", false, w.folder_list,
-              [&](auto& f, auto& t) { return compare(f, w.search_item.get(), w.target_item.get(), t); });
-    rows.add("SetNameOf: result", make<set_name>(false, w.search_list, w.result_item, L"a renamed.jpg", L"a.jpg",
-                                                 files / L"a renamed.jpg", files / L"a.jpg"));
-    rows.add("SetNameOf: pin", make<set_name>(true, w.group_list, w.pin_item, L"a renamed", L"a.jpg",
-                                              w.group() / L"1. a renamed.lnk", w.group() / L"1. a.jpg.lnk"));
-    rows.run();
-}
+    call("GetDetailsOf, GetDetailsEx: result, changed since last asked", false, w.search_list, [&](auto& f, auto& t) {
+        static std::uint64_t generation = 0;
+        own_item_data(w.changing_result.get())->stamp = ++generation;
+        return details_of(f, w.changing_result.get(), t);
+    });
+    call("GetDetailsOf, GetDetailsEx: saved search", false, w.folder_list,
+         [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); });
+    call("CompareIDs: results", false, w.search_list,
+         [&](auto& f, auto& t) { return compare(f, w.result_item.get(), w.other_result_item.get(), t); });
+    call("CompareIDs: saved search and target", false, w.folder_list,
+         [&](auto& f, auto& t) { return compare(f, w.search_item.get(), w.target_item.get(), t); });
+    rows.push_back({"SetNameOf: result", make<set_name>(false, w.search_list, w.result_item, L"a renamed.jpg", L"a.jpg",
+                                                        files / L"a renamed.jpg", files / L"a.jpg")});
+    rows.push_back({"SetNameOf: pin", make<set_name>(true, w.group_list, w.pin_item, L"a renamed", L"a.jpg",
+                                                     w.group() / L"1. a renamed.lnk", w.group() / L"1. a.jpg.lnk")});
 
-TEST_F(allocation_failures, ui_objects_menus_and_drops)
-{
-    auto& w = *the_world;
-    table rows;
-    const auto object = [&](const char* name, bool quick_pins, const unique_absolute_id_list& list,
-                            const unique_child_id& item, REFIID riid) {
-        rows.call(std::string("GetUIObjectOf: ") + name, quick_pins, list,
-                  [&item, riid](auto& f, auto& t) { return ui_object(f, item.get(), riid, t); });
-    };
+    // UI objects, menus and drops.
     object("organised folder, IExtractIconW", false, w.sortwell_root, w.folder_item, IID_IExtractIconW);
     object("organised folder, IDataObject", false, w.sortwell_root, w.folder_item, IID_IDataObject);
     object("saved search, IContextMenu", false, w.folder_list, w.search_item, IID_IContextMenu);
@@ -1288,93 +1202,105 @@ TEST_F(allocation_failures, ui_objects_menus_and_drops)
     object("pin group, IDropTarget", true, w.quick_pins_root, w.group_item, IID_IDropTarget);
     object("pin group, IExtractIconW", true, w.quick_pins_root, w.group_item, IID_IExtractIconW);
     object("pin, IContextMenu", true, w.group_list, w.pin_item, IID_IContextMenu);
-    rows.call("GetUIObjectOf: two results, IContextMenu", false, w.search_list, [&](auto& f, auto&) {
+    call("GetUIObjectOf: two results, IContextMenu", false, w.search_list, [&](auto& f, auto&) {
         PCUITEMID_CHILD both[] = {w.result_item.get(), w.other_result_item.get()};
         com_ptr<IContextMenu> menu;
         return f.GetUIObjectOf(nullptr, 2, both, IID_IContextMenu, nullptr, menu.put_void());
     });
-    rows.call("CreateViewObject: IShellView of a saved search", false, w.search_list, [](auto& f, auto&) {
+    call("CreateViewObject: IShellView of a saved search", false, w.search_list, [](auto& f, auto&) {
         com_ptr<IShellView> view;
         return f.CreateViewObject(nullptr, IID_IShellView, view.put_void());
     });
-    rows.call("Folder-item menu: QueryContextMenu, InvokeCommand Customize", false, w.folder_list,
-              [&](auto& f, auto& t) { return menu_command(f, w.search_item.get(), "VLM.CustomizeSortwell", true, t); });
-    rows.add("Result menu: QueryContextMenu, InvokeCommand copy", make<result_menu_command>(w));
-    rows.add("Drop onto a saved search", make<drop>(false, w.folder_list, w.search_item));
-    rows.add("Drop onto a pin group", make<drop>(true, w.quick_pins_root, w.inbox_item));
-    rows.run();
-}
+    call("Folder-item menu: QueryContextMenu, InvokeCommand Customize", false, w.folder_list,
+         [&](auto& f, auto& t) { return menu_command(f, w.search_item.get(), "VLM.CustomizeSortwell", true, t); });
+    rows.push_back({"Result menu: QueryContextMenu, InvokeCommand copy", make<result_menu_command>(w)});
+    rows.push_back({"Drop onto a saved search", make<drop>(false, w.folder_list, w.search_item)});
+    rows.push_back({"Drop onto a pin group", make<drop>(true, w.quick_pins_root, w.inbox_item)});
 
-// A settings file read by a new object of its class, as the folder reads them, listing what it holds.
-template <class Settings, class List>
-std::unique_ptr<operation> load(List list)
-{
-    return make<throwing_call>([list](std::string& t) {
-        Settings file(module_instance);
-        if (!file.load(false))
-            return E_FAIL;
-        failing_allocator::exempt exempt;
-        note(t, "{}", to_utf8(file.version()));
-        list(file, t);
-        return S_OK;
-    });
-}
-
-TEST_F(allocation_failures, settings_model_and_log)
-{
-    table rows;
-    // The process's suite settings read the file again after it changed; a failed read must not make
-    // them believe they are up to date.
-    rows.add("Load the suite settings", make<throwing_call>(
+    // Settings, the Menuwright model and the log. The process's suite settings read the file again after
+    // it changed; a failed read must not make them believe they are up to date.
+    rows.push_back({"Load the suite settings", make<throwing_call>(
+                                                   [](std::string& t) {
+                                                       auto& file = high_level_settings::get_high_level_settings();
+                                                       if (!file.load(false))
+                                                           return E_FAIL;
+                                                       failing_allocator::exempt exempt;
+                                                       for (const auto& [id, app] : file.apps())
+                                                           note(t, "{} {} {}", id, app.status, app.settings.size());
+                                                       return S_OK;
+                                                   },
+                                                   [] {
+                                                       static int generation = 100;
+                                                       test_support::touch_file(settings / L"High Level Settings.json",
+                                                                                ++generation);
+                                                   })});
+    rows.push_back({"Load the namespace configuration", load<namespace_settings::settings_file>([](auto& file, auto& t) {
+                        for (const auto& folder : file.folders())
+                            note(t, "{} {}", to_utf8(folder.name), folder.queries.size());
+                    })});
+    rows.push_back({"Load the tags configuration", load<all_tags_settings::settings_file>([](auto& file, auto& t) {
+                        for (const auto& tag : file.tags())
+                            note(t, "{}", to_utf8(tag.name));
+                    })});
+    rows.push_back({"Load the people configuration", load<all_people_settings::settings_file>([](auto& file, auto& t) {
+                        for (const auto& person : file.people())
+                            note(t, "{}", to_utf8(person.name));
+                    })});
+    rows.push_back({"Load the Menuwright model", make<throwing_call>([](std::string& t) {
+                        const auto groups = load_pin_group_records();
+                        failing_allocator::exempt exempt;
+                        for (const auto& group : groups)
+                            note(t, "{} {}", to_utf8(group.name), to_utf8(group.folder));
+                        return S_OK;
+                    }),
+                    {}});
+    rows.push_back({"Volume guard: first look at a volume", make<first_volume_probe>(), {}});
+    // A line that cannot be made is dropped whole.
+    rows.push_back({"Write a log line", make<throwing_call>(
                                             [](std::string& t) {
-                                                auto& file = high_level_settings::get_high_level_settings();
-                                                if (!file.load(false))
-                                                    return E_FAIL;
+                                                static int line = 0;
+                                                const int number = ++line;
+                                                log_message(log_level::info, L"allocation failure test line {} ★", number);
                                                 failing_allocator::exempt exempt;
-                                                for (const auto& [id, app] : file.apps())
-                                                    note(t, "{} {} {}", id, app.status, app.settings.size());
+                                                note(t, "{}", log_tail().ends_with(fmt::format("test line {} ★\n", number))
+                                                                  ? "written"
+                                                                  : "missing");
                                                 return S_OK;
                                             },
-                                            [] {
-                                                static int generation = 100;
-                                                test_support::touch_file(settings / L"High Level Settings.json",
-                                                                         ++generation);
-                                            }));
-    rows.add("Load the namespace configuration", load<namespace_settings::settings_file>([](auto& file, auto& t) {
-                 for (const auto& folder : file.folders())
-                     note(t, "{} {}", to_utf8(folder.name), folder.queries.size());
-             }));
-    rows.add("Load the tags configuration", load<all_tags_settings::settings_file>([](auto& file, auto& t) {
-                 for (const auto& tag : file.tags())
-                     note(t, "{}", to_utf8(tag.name));
-             }));
-    rows.add("Load the people configuration", load<all_people_settings::settings_file>([](auto& file, auto& t) {
-                 for (const auto& person : file.people())
-                     note(t, "{}", to_utf8(person.name));
-             }));
-    rows.add("Load the Menuwright model", make<throwing_call>([](std::string& t) {
-                 const auto groups = load_pin_group_records();
-                 failing_allocator::exempt exempt;
-                 for (const auto& group : groups)
-                     note(t, "{} {}", to_utf8(group.name), to_utf8(group.folder));
-                 return S_OK;
-             }),
-             {});
-    rows.add("Volume guard: first look at a volume", make<first_volume_probe>(), {});
-    // A line that cannot be made is dropped whole.
-    rows.add("Write a log line", make<throwing_call>(
-                                     [](std::string& t) {
-                                         static int line = 0;
-                                         const int number = ++line;
-                                         log_message(log_level::info, L"allocation failure test line {} ★", number);
-                                         failing_allocator::exempt exempt;
-                                         const auto tail = log_tail();
-                                         note(t, "{}", tail.ends_with(fmt::format("test line {} ★\n", number)) ? "written"
-                                                                                                               : "missing");
-                                         return S_OK;
-                                     },
-                                     std::function<void()>{}, std::string("missing\n")),
-             {});
-    rows.run();
+                                            std::function<void()>{}, std::string("missing\n")),
+                    {}});
+    return rows;
+}
+
+TEST(allocation_failures, every_operation_answers_releases_and_recovers_at_every_failing_allocation)
+{
+    install_reporters();
+    ASSERT_EQ(CoRegisterMallocSpy(&task_memory), S_OK);
+    {
+        world w;
+        for (auto& row : operations(w))
+        {
+            const ULONGLONG started = GetTickCount64();
+            the_world = &w;
+            auto result = drive(row.name, *row.op, row.codes);
+            std::string answers;
+            for (const auto& [code, count] : result.answers)
+                answers += fmt::format(" {} x{}", code, count);
+            std::printf("%-72s %5llu allocation points (%llu on other threads) in %.1f s; answers:%s\n",
+                        row.name.c_str(), static_cast<unsigned long long>(result.points),
+                        static_cast<unsigned long long>(result.on_other_threads), (GetTickCount64() - started) / 1000.0,
+                        answers.c_str());
+            std::fflush(stdout);
+            reports.push_back(std::move(result));
+        }
+        the_world = nullptr;
+    }
+    CoRevokeMallocSpy();
+    EXPECT_EQ(the_module().lock_count(), 0) << "an object of the module is still alive";
+    // The README's table.
+    std::printf("\n| Operation | Allocation points | On other threads |\n|---|---|---|\n");
+    for (const auto& report : reports)
+        std::printf("| %s | %llu | %llu |\n", report.name.c_str(), static_cast<unsigned long long>(report.points),
+                    static_cast<unsigned long long>(report.on_other_threads));
 }
 } // namespace

@@ -44,16 +44,12 @@ bool fails_now() noexcept
 
 void* allocate(std::size_t size) noexcept
 {
-    if (fails_now())
-        return nullptr;
-    return std::malloc(size ? size : 1);
+    return fails_now() ? nullptr : std::malloc(size ? size : 1);
 }
 
 void* allocate_aligned(std::size_t size, std::align_val_t alignment) noexcept
 {
-    if (fails_now())
-        return nullptr;
-    return _aligned_malloc(size ? size : 1, static_cast<std::size_t>(alignment));
+    return fails_now() ? nullptr : _aligned_malloc(size ? size : 1, static_cast<std::size_t>(alignment));
 }
 } // namespace
 
@@ -67,133 +63,46 @@ void arm(std::uint64_t fail_at) noexcept
     armed.store(true, std::memory_order_release);
 }
 
-std::uint64_t disarm() noexcept
+void disarm() noexcept
 {
     armed.store(false, std::memory_order_release);
-    return counted.load();
 }
 
-bool failure_reached() noexcept
-{
-    return failed_on.load() != 0;
-}
-
-DWORD failed_thread() noexcept
-{
-    return failed_on.load();
-}
-
-exempt::exempt() noexcept
-{
-    ++exempt_depth;
-}
-
-exempt::~exempt()
-{
-    --exempt_depth;
-}
+bool failure_reached() noexcept { return failed_on.load() != 0; }
+DWORD failed_thread() noexcept { return failed_on.load(); }
+exempt::exempt() noexcept { ++exempt_depth; }
+exempt::~exempt() { --exempt_depth; }
 } // namespace failing_allocator
 
+// The replaced forms: the throwing ones throw std::bad_alloc where the nothrow ones answer null.
 void* operator new(std::size_t size)
 {
     if (void* memory = allocate(size))
         return memory;
     throw std::bad_alloc();
 }
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return allocate(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return allocate(size);
-}
-
 void* operator new(std::size_t size, std::align_val_t alignment)
 {
     if (void* memory = allocate_aligned(size, alignment))
         return memory;
     throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept { return allocate_aligned(size, alignment); }
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept { return allocate_aligned(size, alignment); }
 
-void* operator new[](std::size_t size, std::align_val_t alignment)
-{
-    return operator new(size, alignment);
-}
-
-void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    return allocate_aligned(size, alignment);
-}
-
-void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    return allocate_aligned(size, alignment);
-}
-
-void operator delete(void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, std::size_t) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, const std::nothrow_t&) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete[](void* memory, const std::nothrow_t&) noexcept
-{
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::align_val_t) noexcept
-{
-    _aligned_free(memory);
-}
-
-void operator delete[](void* memory, std::align_val_t) noexcept
-{
-    _aligned_free(memory);
-}
-
-void operator delete(void* memory, std::size_t, std::align_val_t) noexcept
-{
-    _aligned_free(memory);
-}
-
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept
-{
-    _aligned_free(memory);
-}
-
-void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    _aligned_free(memory);
-}
-
-void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept
-{
-    _aligned_free(memory);
-}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { _aligned_free(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { _aligned_free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { _aligned_free(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { _aligned_free(memory); }
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept { _aligned_free(memory); }
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept { _aligned_free(memory); }

@@ -17,8 +17,8 @@ namespace failing_allocator
 {
 // Starts counting from zero; allocation number `fail_at` fails (0: none fails).
 void arm(std::uint64_t fail_at) noexcept;
-// Stops counting and answers how many allocations were counted.
-std::uint64_t disarm() noexcept;
+// Stops counting.
+void disarm() noexcept;
 // Whether the armed allocation failed, and the thread it failed on (0 when none did).
 bool failure_reached() noexcept;
 DWORD failed_thread() noexcept;
