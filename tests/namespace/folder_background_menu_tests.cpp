@@ -51,9 +51,13 @@ TEST_F(folder_background_menu, customize_navigation_is_added_once_at_the_index)
     {
         SCOPED_TRACE(quick_pins ? "Quick pins" : "Sortwell");
         const auto root = make_root(quick_pins);
-        // The view asks the folder for its background menu.
+        // The view asks the folder for its background menu; other objects are not the folder's to make.
         com_ptr<IContextMenu> context_menu;
         ASSERT_EQ(hex(root->CreateViewObject(nullptr, IID_IContextMenu, context_menu.put_void())), hex(S_OK));
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(hex(root->CreateViewObject(nullptr, IID_IShellFolder, &out)), hex(E_NOINTERFACE));
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(hex(root->CreateViewObject(nullptr, IID_IShellView, nullptr)), hex(E_INVALIDARG));
 
         popup_menu shell;
         EXPECT_EQ(hex(context_menu->QueryContextMenu(shell.menu, 1, first_id, last_id, CMF_DEFAULTONLY)), hex(S_OK));

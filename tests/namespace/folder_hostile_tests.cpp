@@ -10,8 +10,8 @@
 
 #include <propkey.h>
 
+#include <array>
 #include <functional>
-#include <map>
 #include <stdexcept>
 
 namespace
@@ -158,16 +158,17 @@ std::vector<hostile_id> hostile_ids(std::wstring& long_result_path)
     return ids;
 }
 
+// A method's answer for each class of identifier, in the order of `id_class`.
+using answers = std::array<HRESULT, 8>;
+
 struct method_row
 {
     const char* method;
     std::function<HRESULT(search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id)> call;
-    std::map<id_class, HRESULT> answers;
+    answers expected;
 };
 
-class hostile_identifiers : public folder_fixture
-{
-};
+using hostile_identifiers = folder_fixture;
 
 TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_without_crashing_or_leaking)
 {
@@ -177,6 +178,10 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
     PIDLIST_ABSOLUTE parsed = nullptr;
     const HRESULT long_parse = SHParseDisplayName(long_result_path.c_str(), nullptr, &parsed, 0, nullptr);
     ASSERT_TRUE(FAILED(long_parse));
+    // A result's path without NUL names no file: the rename fails as MoveFileExW does, nothing moves.
+    MoveFileExW(long_result_path.c_str(), L"C:\\renamed", MOVEFILE_COPY_ALLOWED);
+    const HRESULT long_rename = HRESULT_FROM_WIN32(GetLastError());
+    constexpr HRESULT invalid = E_INVALIDARG;
 
     const auto child = [](PCUIDLIST_RELATIVE id) { return reinterpret_cast<PCUITEMID_CHILD>(id); };
     const auto name_of = [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id, SHGDNF flags) {
@@ -185,55 +190,6 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
         if (SUCCEEDED(hr) && name.uType == STRRET_WSTR)
             CoTaskMemFree(name.pOleStr);
         return hr;
-    };
-    std::vector<method_row> methods = {
-        {"BindToObject",
-         [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-             com_ptr<IShellFolder> bound;
-             const HRESULT hr = folder.BindToObject(id, nullptr, IID_IShellFolder, bound.put_void());
-             EXPECT_EQ(SUCCEEDED(hr), static_cast<bool>(bound));
-             return hr;
-         },
-         {{id_class::foreign, E_INVALIDARG}, {id_class::truncated, E_INVALIDARG}, {id_class::root_kind, E_INVALIDARG},
-          {id_class::unknown_kind, E_INVALIDARG}, {id_class::cut_list, E_INVALIDARG}, {id_class::long_fields, S_OK},
-          {id_class::long_result, long_parse}, {id_class::deep_list, S_OK}}},
-        {"GetDisplayNameOf",
-         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) { return name_of(folder, id, SHGDN_NORMAL); },
-         {{id_class::foreign, E_INVALIDARG}, {id_class::truncated, E_INVALIDARG}, {id_class::root_kind, E_FAIL},
-          {id_class::unknown_kind, E_INVALIDARG}, {id_class::cut_list, S_OK}, {id_class::long_fields, S_OK},
-          {id_class::long_result, S_OK}, {id_class::deep_list, S_OK}}},
-        {"GetDisplayNameOf for parsing",
-         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-             return name_of(folder, id, SHGDN_FORPARSING | SHGDN_FORADDRESSBAR);
-         },
-         {{id_class::foreign, E_INVALIDARG}, {id_class::truncated, E_INVALIDARG}, {id_class::root_kind, S_OK},
-          {id_class::unknown_kind, E_INVALIDARG}, {id_class::cut_list, S_OK}, {id_class::long_fields, S_OK},
-          {id_class::long_result, S_OK}, {id_class::deep_list, S_OK}}},
-        {"GetAttributesOf",
-         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-             PCUITEMID_CHILD children[] = {child(id)};
-             SFGAOF attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
-             return folder.GetAttributesOf(1, children, &attributes);
-         },
-         {{id_class::foreign, E_INVALIDARG}, {id_class::truncated, E_INVALIDARG}, {id_class::root_kind, E_INVALIDARG},
-          {id_class::unknown_kind, E_INVALIDARG}, {id_class::cut_list, S_OK}, {id_class::long_fields, S_OK},
-          {id_class::long_result, long_parse}, {id_class::deep_list, S_OK}}},
-        // A folder initialised below the identifier: foreign items are passed over, and a place that
-        // the configuration does not have cannot be listed.
-        {"Initialize, then EnumObjects",
-         [](search_and_action_shell_folder&, PCUIDLIST_RELATIVE id) {
-             const auto list = combine(root_id_list(CLSID_search_and_action_shell_folder).get(), id);
-             com_ptr<search_and_action_shell_folder> below;
-             EXPECT_EQ(search_and_action_shell_folder::create_folder(false, below.put()), S_OK);
-             const HRESULT initialized = below->Initialize(list.get());
-             if (FAILED(initialized))
-                 return initialized;
-             com_ptr<IEnumIDList> enumerator;
-             return below->EnumObjects(nullptr, SHCONTF_FOLDERS, enumerator.put());
-         },
-         {{id_class::foreign, S_OK}, {id_class::truncated, S_OK}, {id_class::root_kind, S_OK},
-          {id_class::unknown_kind, S_OK}, {id_class::cut_list, S_OK}, {id_class::long_fields, E_FAIL},
-          {id_class::long_result, S_OK}, {id_class::deep_list, E_FAIL}}},
     };
     // GetUIObjectOf examines the first item only; a well-formed organised folder gets its own objects,
     // and Wine has no SHCreateDataObject (E_NOTIMPL).
@@ -247,60 +203,82 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
         };
     };
     const auto ui_answers = [&](HRESULT root_kind, HRESULT organised) {
-        return std::map<id_class, HRESULT>{{id_class::foreign, E_INVALIDARG},      {id_class::truncated, E_INVALIDARG},
-                                           {id_class::root_kind, root_kind},       {id_class::unknown_kind, E_INVALIDARG},
-                                           {id_class::cut_list, organised},        {id_class::long_fields, organised},
-                                           {id_class::long_result, long_parse},    {id_class::deep_list, organised}};
+        return answers{invalid, invalid, root_kind, invalid, organised, organised, long_parse, organised};
     };
-    // The descriptive methods: details, sort order (each identifier against itself) and renaming.
-    const auto all_but = [](HRESULT others, std::map<id_class, HRESULT> answers) {
-        for (const auto kind : {id_class::foreign, id_class::truncated, id_class::root_kind, id_class::unknown_kind,
-                                id_class::cut_list, id_class::long_fields, id_class::long_result, id_class::deep_list})
-            answers.try_emplace(kind, others);
-        return answers;
+    const method_row methods[] = {
+        {"BindToObject",
+         [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             com_ptr<IShellFolder> bound;
+             const HRESULT hr = folder.BindToObject(id, nullptr, IID_IShellFolder, bound.put_void());
+             EXPECT_EQ(SUCCEEDED(hr), static_cast<bool>(bound));
+             return hr;
+         },
+         {invalid, invalid, invalid, invalid, invalid, S_OK, long_parse, S_OK}},
+        {"GetDisplayNameOf",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) { return name_of(folder, id, SHGDN_NORMAL); },
+         {invalid, invalid, E_FAIL, invalid, S_OK, S_OK, S_OK, S_OK}},
+        {"GetDisplayNameOf for parsing",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             return name_of(folder, id, SHGDN_FORPARSING | SHGDN_FORADDRESSBAR);
+         },
+         {invalid, invalid, S_OK, invalid, S_OK, S_OK, S_OK, S_OK}},
+        {"GetAttributesOf",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             PCUITEMID_CHILD children[] = {child(id)};
+             SFGAOF attributes = SFGAO_FOLDER | SFGAO_HASSUBFOLDER;
+             return folder.GetAttributesOf(1, children, &attributes);
+         },
+         {invalid, invalid, invalid, invalid, S_OK, S_OK, long_parse, S_OK}},
+        // A folder initialised below the identifier: foreign items are passed over, and a place that
+        // the configuration does not have cannot be listed.
+        {"Initialize, then EnumObjects",
+         [](search_and_action_shell_folder&, PCUIDLIST_RELATIVE id) {
+             const auto list = combine(root_id_list(CLSID_search_and_action_shell_folder).get(), id);
+             com_ptr<search_and_action_shell_folder> below;
+             EXPECT_EQ(search_and_action_shell_folder::create_folder(false, below.put()), S_OK);
+             const HRESULT initialized = below->Initialize(list.get());
+             if (FAILED(initialized))
+                 return initialized;
+             com_ptr<IEnumIDList> enumerator;
+             return below->EnumObjects(nullptr, SHCONTF_FOLDERS, enumerator.put());
+         },
+         {S_OK, S_OK, S_OK, S_OK, S_OK, E_FAIL, S_OK, E_FAIL}},
+        // The descriptive methods: details, sort order (each identifier against itself) and renaming.
+        {"GetDetailsOf",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             SHELLDETAILS details{};
+             const HRESULT hr = folder.GetDetailsOf(child(id), 0, &details);
+             if (SUCCEEDED(hr) && details.str.uType == STRRET_WSTR)
+                 CoTaskMemFree(details.str.pOleStr);
+             return hr;
+         },
+         {invalid, invalid, invalid, invalid, S_OK, S_OK, long_parse, S_OK}},
+        {"GetDetailsEx",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             VARIANT value{};
+             const HRESULT hr = folder.GetDetailsEx(child(id), &PKEY_ItemName, &value);
+             VariantClear(&value);
+             return hr;
+         },
+         {invalid, invalid, invalid, invalid, S_OK, S_OK, long_parse, S_OK}},
+        {"CompareIDs",
+         [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             return folder.CompareIDs(SHCIDS_ALLFIELDS, id, id);
+         },
+         {invalid, invalid, S_OK, invalid, invalid, S_OK, S_OK, S_OK}},
+        {"SetNameOf",
+         [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
+             PITEMID_CHILD out = nullptr;
+             const HRESULT hr = folder.SetNameOf(nullptr, child(id), L"renamed", SHGDN_NORMAL, &out);
+             EXPECT_EQ(out, nullptr);
+             return hr;
+         },
+         {E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, E_NOTIMPL, long_rename, E_NOTIMPL}},
+        {"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, S_OK)},
+        {"GetUIObjectOf(IDataObject)", ui_object(IID_IDataObject), ui_answers(E_NOINTERFACE, E_NOTIMPL)},
+        {"GetUIObjectOf(IExtractIconW)", ui_object(IID_IExtractIconW), ui_answers(E_NOINTERFACE, S_OK)},
+        {"GetUIObjectOf(IDropTarget)", ui_object(IID_IDropTarget), ui_answers(E_NOINTERFACE, S_OK)},
     };
-    const auto invalid = [&](HRESULT well_formed, HRESULT result) {
-        return all_but(E_INVALIDARG, {{id_class::cut_list, well_formed}, {id_class::long_fields, well_formed},
-                                      {id_class::deep_list, well_formed}, {id_class::long_result, result}});
-    };
-    methods.push_back({"GetDetailsOf",
-                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-                           SHELLDETAILS details{};
-                           const HRESULT hr = folder.GetDetailsOf(child(id), 0, &details);
-                           if (SUCCEEDED(hr) && details.str.uType == STRRET_WSTR)
-                               CoTaskMemFree(details.str.pOleStr);
-                           return hr;
-                       },
-                       invalid(S_OK, long_parse)});
-    methods.push_back({"GetDetailsEx",
-                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-                           VARIANT value{};
-                           const HRESULT hr = folder.GetDetailsEx(child(id), &PKEY_ItemName, &value);
-                           VariantClear(&value);
-                           return hr;
-                       },
-                       invalid(S_OK, long_parse)});
-    methods.push_back({"CompareIDs",
-                       [](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-                           return folder.CompareIDs(SHCIDS_ALLFIELDS, id, id);
-                       },
-                       all_but(E_INVALIDARG, {{id_class::root_kind, S_OK}, {id_class::long_fields, S_OK},
-                                              {id_class::long_result, S_OK}, {id_class::deep_list, S_OK}})});
-    // A result's path without NUL names no file: the rename fails as MoveFileExW does, nothing moves.
-    MoveFileExW(long_result_path.c_str(), L"C:\\renamed", MOVEFILE_COPY_ALLOWED);
-    const HRESULT long_rename = HRESULT_FROM_WIN32(GetLastError());
-    methods.push_back({"SetNameOf",
-                       [&](search_and_action_shell_folder& folder, PCUIDLIST_RELATIVE id) {
-                           PITEMID_CHILD out = nullptr;
-                           const HRESULT hr = folder.SetNameOf(nullptr, child(id), L"renamed", SHGDN_NORMAL, &out);
-                           EXPECT_EQ(out, nullptr);
-                           return hr;
-                       },
-                       all_but(E_NOTIMPL, {{id_class::long_result, long_rename}})});
-    methods.push_back({"GetUIObjectOf(IContextMenu)", ui_object(IID_IContextMenu), ui_answers(S_OK, S_OK)});
-    methods.push_back({"GetUIObjectOf(IDataObject)", ui_object(IID_IDataObject), ui_answers(E_NOINTERFACE, E_NOTIMPL)});
-    methods.push_back({"GetUIObjectOf(IExtractIconW)", ui_object(IID_IExtractIconW), ui_answers(E_NOINTERFACE, S_OK)});
-    methods.push_back({"GetUIObjectOf(IDropTarget)", ui_object(IID_IDropTarget), ui_answers(E_NOINTERFACE, S_OK)});
 
     const auto root = make_root(false);
     for (const auto& id : ids)
@@ -309,9 +287,7 @@ TEST_F(hostile_identifiers, every_method_that_takes_an_identifier_answers_withou
         for (const auto& method : methods)
         {
             SCOPED_TRACE(std::string(method.method) + " of " + id.name);
-            const auto answer = method.answers.find(id.kind);
-            ASSERT_NE(answer, method.answers.end()) << "the row has no answer for this class of identifier";
-            EXPECT_EQ(hex(method.call(*root.get(), list.get())), hex(answer->second));
+            EXPECT_EQ(hex(method.call(*root.get(), list.get())), hex(method.expected[static_cast<std::size_t>(id.kind)]));
         }
     }
 }

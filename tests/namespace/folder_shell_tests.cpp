@@ -24,9 +24,6 @@ using search_service_test::index_file;
 using search_service_test::json_string;
 using search_service_test::standin_counters;
 
-const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
-const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
-
 // The DLL as the shell loaded it (not the libraries this executable links).
 HRESULT dll_can_unload_now()
 {
@@ -62,18 +59,12 @@ unique_absolute_id_list parse(const std::wstring& name, HRESULT* result = nullpt
     return unique_absolute_id_list(list);
 }
 
-com_ptr<IShellFolder> desktop()
-{
-    com_ptr<IShellFolder> folder;
-    EXPECT_EQ(SHGetDesktopFolder(folder.put()), S_OK);
-    return folder;
-}
-
 // The folder an absolute list names, bound from the desktop as Explorer binds a location.
 com_ptr<IShellFolder> bind_from_desktop(PCIDLIST_ABSOLUTE list)
 {
-    com_ptr<IShellFolder> folder;
-    EXPECT_EQ(hex(desktop()->BindToObject(list, nullptr, IID_IShellFolder, folder.put_void())), hex(S_OK));
+    com_ptr<IShellFolder> desktop, folder;
+    EXPECT_EQ(SHGetDesktopFolder(desktop.put()), S_OK);
+    EXPECT_EQ(hex(desktop->BindToObject(list, nullptr, IID_IShellFolder, folder.put_void())), hex(S_OK));
     return folder;
 }
 
@@ -118,7 +109,7 @@ protected:
         folder_fixture::TearDown();
     }
 
-    // Real files for the index, each rated 50 (three stars) unless given.
+    // Real files for the index.
     std::vector<std::wstring> files(int count, const std::wstring& stem)
     {
         std::vector<std::wstring> paths;
@@ -129,29 +120,23 @@ protected:
         }
         return paths;
     }
-    // Index items for the files, with that rating.
-    static std::vector<std::string> rated(const std::vector<std::wstring>& paths, int rating = 50)
+    // The index of the files, each rated 50.
+    static std::string index_json(const std::vector<std::wstring>& paths)
     {
-        std::vector<std::string> items;
+        std::string items;
         for (const auto& path : paths)
-            items.push_back("{\"path\": " + json_string(path) + ", \"rating\": " + std::to_string(rating) + "}");
-        return items;
-    }
-    static std::string index_json(const std::vector<std::string>& items)
-    {
-        std::string joined;
-        for (const auto& item : items)
-            joined += (joined.empty() ? "" : ", ") + item;
-        return "{\"items\": [" + joined + "]}";
+            items += (items.empty() ? "" : ", ") + std::string("{\"path\": ") + json_string(path) + ", \"rating\": 50}";
+        return "{\"items\": [" + items + "]}";
     }
 
     test_support::scratch_folder scratch_{L"folder-shell"};
     com_ptr<ISearchManager> keep_loaded_;
 };
 
-TEST_F(folder_shell, the_shell_parses_both_roots_names_absolute_and_relative)
+// The desktop hands the rest after the root's parsing name to our root folder (the folders' own parsing:
+// folder_tree_tests).
+TEST_F(folder_shell, the_shell_parses_the_roots_names)
 {
-    // Absolute: the desktop hands the rest after the root's parsing name to our root folder.
     const auto search = parse(main_root + L"\\Ratings\\★★★");
     ASSERT_TRUE(search);
     EXPECT_EQ(normal_name(search.get()), L"★★★");
@@ -160,55 +145,11 @@ TEST_F(folder_shell, the_shell_parses_both_roots_names_absolute_and_relative)
     EXPECT_EQ(item_path(own_item_data(last)), main_root + L"\\Ratings\\★★★");
     EXPECT_EQ(normal_name(parse(main_root + L"\\ratings").get()), L"Ratings") << "the configured case";
 
-    // Relative: the root's and an organised folder's own ParseDisplayName.
-    const auto root_list = parse(main_root);
-    const auto root = bind_from_desktop(root_list.get());
-    ASSERT_TRUE(root);
-    const auto ratings = bind_from_desktop(parse(main_root + L"\\Ratings").get());
-    ASSERT_TRUE(ratings);
-    for (const auto& [folder, text] : {std::pair{root.get(), std::wstring(L"Ratings\\★★★")},
-                                       std::pair{ratings.get(), std::wstring(L"★★★")},
-                                       std::pair{ratings.get(), main_root + L"\\Ratings\\★★★"}})
-    {
-        SCOPED_TRACE(to_utf8(text));
-        PIDLIST_RELATIVE relative = nullptr;
-        ULONG eaten = 0;
-        std::wstring name = text;
-        ASSERT_EQ(folder->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &relative, nullptr), S_OK);
-        unique_relative_id_list owned(relative);
-        EXPECT_EQ(eaten, text.size());
-        EXPECT_EQ(std::memcmp(ILFindLastID(relative), last, item_id_list_size), 0);
-    }
-
     HRESULT hr = S_OK;
     EXPECT_FALSE(parse(main_root + L"\\Ratings\\★★★\\deeper", &hr));
     EXPECT_TRUE(FAILED(hr));
     EXPECT_FALSE(parse(main_root + L"\\No such folder", &hr));
     EXPECT_TRUE(FAILED(hr));
-}
-
-TEST_F(folder_shell, binding_from_the_desktop_enumerates_organised_folders_and_a_saved_searchs_files)
-{
-    const auto three_stars = files(3, L"three");
-    const auto five_stars = files(1, L"five");
-    const auto recycled = (scratch_.path() / L"$Recycle.Bin\\old.jpg").wstring();
-    test_support::write_file(recycled, "x");
-    auto items = rated({three_stars[0], three_stars[1], three_stars[2], recycled, L"C:\\nowhere\\gone.jpg"});
-    items.push_back(rated(five_stars, 99)[0]);
-    index_file index(index_json(items));
-    const auto before = standin_counters();
-
-    const auto root = bind_from_desktop(parse(main_root).get());
-    ASSERT_TRUE(root);
-    EXPECT_EQ(display_names(root.get(), enumerate(root.get())),
-              (std::vector<std::wstring>{L"Ratings", L"Tags", L"People", L"Recent files"}));
-    const auto search = bind_from_desktop(parse(main_root + L"\\Ratings\\★★★").get());
-    ASSERT_TRUE(search);
-    EXPECT_EQ(sorted(parsing_names(search.get(), enumerate(search.get()))), three_stars)
-        << "the existing three-star files, without the recycled and the vanished one";
-    EXPECT_EQ(sorted(display_names(search.get(), enumerate(search.get()))),
-              (std::vector<std::wstring>{L"three 0.jpg", L"three 1.jpg", L"three 2.jpg"}));
-    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "the second view took the cached rows";
 }
 
 TEST_F(folder_shell, binding_from_the_desktop_enumerates_quick_pins_groups_nesting_as_folders)
@@ -247,27 +188,12 @@ TEST_F(folder_shell, binding_from_the_desktop_enumerates_quick_pins_groups_nesti
               (std::vector<std::wstring>{L"Inbox folder", L"Archive", L"Budget"}));
 }
 
-TEST_F(folder_shell, a_list_held_across_a_configuration_change_fails_to_enumerate_and_nothing_breaks)
-{
-    const auto held = parse(main_root + L"\\Ratings\\★★★");
-    ASSERT_TRUE(held);
-    write_namespace(R"({"folders": [{"name": "Other", "queries": [{"name": "x", "query": "y"}]}]})");
-    const auto search = bind_from_desktop(held.get());
-    ASSERT_TRUE(search);
-    const test_support::log_capture log;
-    HRESULT hr = S_OK;
-    EXPECT_TRUE(enumerate(search.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &hr).empty());
-    EXPECT_EQ(hex(hr), hex(E_FAIL));
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR Failed to complete folder enumeration 0x80004005"});
-    EXPECT_EQ(normal_name(held.get()), L"★★★") << "names come from the identifier alone";
-}
-
 // Eight views open one saved search nobody ran yet: one of them runs the query, the others wait for
 // its rows, and every view gets every row exactly once.
 TEST_F(folder_shell, eight_enumerations_of_one_uncached_search_run_it_once_and_each_gets_every_row_once)
 {
     const auto paths = files(40, L"shared");
-    index_file index(index_json(rated(paths)));
+    index_file index(index_json(paths));
     write_namespace(R"({"folders": [{"name": "Photos", "queries": [
         {"name": "Shared", "query": "System.Rating = 50 AND System.ItemPathDisplay LIKE '%shared%'"}]}]})");
     const auto list = parse(main_root + L"\\Photos\\Shared");
@@ -345,7 +271,7 @@ TEST_F(folder_shell, a_saved_search_streams_its_rows_to_every_view_while_the_que
     const std::wstring gate_name = L"velmora-stream-gate-" + std::to_wstring(GetCurrentProcessId());
     const unique_handle gate(CreateEventW(nullptr, TRUE, FALSE, gate_name.c_str()));
     ASSERT_TRUE(gate);
-    auto json = index_json(rated(paths));
+    auto json = index_json(paths);
     json.insert(json.size() - 1, R"(, "faults": {"GetNextRows": {"after": 10, "gate": )" + json_string(gate_name) + "}}");
     index_file index(json);
     const std::wstring query = L"System.ItemPathDisplay LIKE '%streamed%'";

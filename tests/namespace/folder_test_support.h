@@ -14,17 +14,40 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
 namespace folder_test
 {
+// The roots' parsing names.
+inline const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
+inline const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
+
 inline std::string hex(HRESULT hr)
 {
     return fmt::format("0x{:08X}", hresult_bits(hr));
+}
+
+// Delivers this thread's window messages until `done` answers true or `limit` has passed.
+inline void pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until)
+    {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // A root's absolute list as the desktop makes it: one registry item (0x1F) naming the class.

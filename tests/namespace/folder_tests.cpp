@@ -11,12 +11,7 @@ namespace
 {
 using namespace folder_test;
 
-const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
-const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
-
-class folder : public folder_fixture
-{
-};
+using folder = folder_fixture;
 
 TEST_F(folder, answers_its_interfaces_class_id_pane_state_and_current_folder)
 {
@@ -36,18 +31,16 @@ TEST_F(folder, answers_its_interfaces_class_id_pane_state_and_current_folder)
         EXPECT_TRUE(IsEqualCLSID(clsid, quick_pins ? CLSID_quick_pins_shell_folder : CLSID_search_and_action_shell_folder));
         EXPECT_EQ(object->GetClassID(nullptr), E_POINTER);
 
-        EXPLORERPANESTATE state = 7;
+        // The preview pane, forced or not, is off; the details pane is left to Explorer.
         constexpr GUID forced_pane = {0xd27524a8, 0xc9f2, 0x4834, {0xa1, 0x06, 0xdf, 0x88, 0x89, 0xfd, 0x4f, 0x37}};
         constexpr GUID preview_pane = {0x893c63d1, 0x45c8, 0x4d17, {0xbe, 0x19, 0x22, 0x3b, 0xe7, 0x1b, 0xe3, 0x65}};
         constexpr GUID details_pane = {0x43abf98b, 0x89b8, 0x472d, {0xb9, 0xce, 0xe6, 0x9b, 0x82, 0x29, 0xf0, 0x19}};
-        for (const GUID* pane : {&forced_pane, &preview_pane})
+        for (const auto& [pane, expected] : {std::pair{&forced_pane, 0x20001u}, {&preview_pane, 0x20001u}, {&details_pane, 0u}})
         {
-            state = 7;
+            EXPLORERPANESTATE state = 7;
             EXPECT_EQ(object->GetPaneState(*pane, &state), S_OK);
-            EXPECT_EQ(state, 0x20001u);
+            EXPECT_EQ(state, expected);
         }
-        EXPECT_EQ(object->GetPaneState(details_pane, &state), S_OK);
-        EXPECT_EQ(state, 0u);
         EXPECT_EQ(object->GetPaneState(preview_pane, nullptr), E_POINTER);
 
         PIDLIST_ABSOLUTE current = reinterpret_cast<PIDLIST_ABSOLUTE>(1);
@@ -67,16 +60,12 @@ TEST_F(folder, answers_its_interfaces_class_id_pane_state_and_current_folder)
     }
 }
 
-TEST_F(folder, lists_the_searches_of_an_organised_folder_and_nothing_without_folders)
+// The roots and organised folders hold folders only: asked for anything else, they give no enumerator.
+TEST_F(folder, lists_nothing_without_folders)
 {
     const auto root = make_root(false);
     const auto ratings = bind(root.get(), L"Ratings");
     ASSERT_TRUE(ratings);
-    EXPECT_EQ(display_names(ratings.get(), enumerate(ratings.get(), SHCONTF_FOLDERS)),
-              (std::vector<std::wstring>{L"★★★★★", L"★★★★", L"★★★", L"★★", L"★"}));
-    const auto people = bind(root.get(), L"People");
-    ASSERT_TRUE(people);
-    EXPECT_TRUE(enumerate(people.get()).empty()) << "no people configured";
     const auto pins_root = make_root(true);
     for (IShellFolder* place : {static_cast<IShellFolder*>(root.get()), ratings.get(), static_cast<IShellFolder*>(pins_root.get())})
     {

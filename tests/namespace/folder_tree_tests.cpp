@@ -12,9 +12,6 @@ namespace
 {
 using namespace folder_test;
 
-const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}";
-const std::wstring quick_pins_root = L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}";
-
 class folder_tree : public folder_fixture
 {
 protected:
@@ -31,23 +28,15 @@ protected:
         folder_fixture::TearDown();
     }
 
-    std::wstring file(const std::wstring& relative, const std::string& content = "x")
+    std::wstring file(const std::wstring& relative)
     {
-        const auto path = scratch_.path() / relative;
-        std::filesystem::create_directories(path.parent_path());
-        test_support::write_file(path, content);
-        return path.wstring();
+        test_support::write_file(scratch_.path() / relative, "x");
+        return (scratch_.path() / relative).wstring();
     }
     std::wstring folder(const std::wstring& relative)
     {
-        const auto path = scratch_.path() / relative;
-        std::filesystem::create_directories(path);
-        return path.wstring();
-    }
-    static void pin(const std::wstring& link_file, const std::wstring& target)
-    {
-        std::filesystem::create_directories(std::filesystem::path(link_file).parent_path());
-        ASSERT_TRUE(write_shortcut(link_file, target));
+        std::filesystem::create_directories(scratch_.path() / relative);
+        return (scratch_.path() / relative).wstring();
     }
 
     test_support::scratch_folder scratch_{L"folder-tree"};
@@ -216,7 +205,7 @@ TEST_F(folder_tree, parsing_names_of_the_quick_pins_tree_walks_groups_to_nine_le
     for (int level = 1; level <= 10; ++level)
         folder(relative += L"\\Level " + std::to_wstring(level));
     const auto target = file(L"target.txt");
-    pin(first + L"\\Note.lnk", target);
+    ASSERT_TRUE(write_shortcut(first + L"\\Note.lnk", target));
     quick_pins_test::publish_groups({{u"Levels", quick_pins_test::u16(first)}, {u"Other", quick_pins_test::u16(folder(L"Other"))}});
     const auto root = make_root(true);
 

@@ -2,7 +2,7 @@
 // the test's own: a saved search whose results the search cache holds lists exactly those files after
 // background enumeration, saving a listed file updates its row through the registered message (seen as
 // the update the callback announces for its own item), saving another file does nothing, and closing
-// the view ends the registration. Also the other objects CreateViewObject answers for.
+// the view ends the registration. Also the view mode each kind of folder opens in.
 
 #include "folder_test_support.h"
 
@@ -10,28 +10,10 @@
 #include "namespace/shell_folder_view_cb.h"
 #include "search/search_cache.h"
 
-#include <chrono>
-#include <functional>
-#include <thread>
 
 namespace
 {
 using namespace folder_test;
-
-void pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until)
-    {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
 
 // Just enough of a browser for the default view to make its window.
 class minimal_browser final : public IShellBrowser
@@ -227,20 +209,6 @@ TEST_F(folder_view, a_saved_search_lists_its_results_and_keeps_listed_rows_fresh
         EXPECT_EQ(shell_folder_view_cb::live_registrations(), registrations) << "closing ends the registration";
     }
     pump_until([] { return false; }, std::chrono::milliseconds(100));
-}
-
-TEST_F(folder_view, answers_for_its_menu_and_refuses_what_it_does_not_make)
-{
-    const auto root = make_root(false);
-    com_ptr<IUnknown> object;
-    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IContextMenu, object.put_void())), hex(S_OK));
-    EXPECT_TRUE(object);
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IDropTarget, &out)), hex(E_NOINTERFACE)) << "no group to drop on (drops: folder_drop_targets_tests)";
-    EXPECT_EQ(out, nullptr);
-
-    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IShellFolder, &out)), hex(E_NOINTERFACE));
-    EXPECT_EQ(hex(root->CreateViewObject(host, IID_IShellView, nullptr)), hex(E_INVALIDARG));
 }
 
 TEST_F(folder_view, opens_in_large_icons_where_configured_and_for_people_else_in_details)
