@@ -9,18 +9,15 @@
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
+#include "folder_test_support.h"
 #include "recording_folder_view.h"
-#include "support/test_files.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cstring>
-#include <functional>
-#include <thread>
 
 namespace
 {
+using folder_test::pump_until;
+
 bool same_key(const PROPERTYKEY& a, const PROPERTYKEY& b)
 {
     return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
@@ -48,20 +45,51 @@ FOLDERVIEWMODE ask_view_mode(shell_folder_view_cb& callback)
     return mode;
 }
 
-void pump_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+// A window that counts the updates announced for items of the extension (our own identifiers).
+class update_listener
 {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until)
+public:
+    update_listener()
     {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        window_ = CreateWindowExW(0, L"STATIC", L"listener", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        SetWindowSubclass(window_, procedure, 1, reinterpret_cast<DWORD_PTR>(this));
+        unique_absolute_id_list desktop;
+        SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, desktop.put());
+        SHChangeNotifyEntry entry{desktop.get(), TRUE};
+        registration_ = SHChangeNotifyRegister(window_, SHCNRF_ShellLevel | SHCNRF_NewDelivery, SHCNE_UPDATEITEM,
+                                               WM_APP + 7, 1, &entry);
     }
-}
+    ~update_listener()
+    {
+        SHChangeNotifyDeregister(registration_);
+        RemoveWindowSubclass(window_, procedure, 1);
+        DestroyWindow(window_);
+    }
+    std::vector<std::wstring> announced;
+
+private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data)
+    {
+        if (message != WM_APP + 7)
+            return DefSubclassProc(window, message, wparam, lparam);
+        PIDLIST_ABSOLUTE* lists = nullptr;
+        LONG event = 0;
+        const HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wparam), static_cast<DWORD>(lparam), &lists, &event);
+        if (!lock)
+            return 0;
+        if (lists && lists[0])
+        {
+            const auto* last = own_item_data(ILFindLastID(lists[0]));
+            if (last && last->kind == static_cast<std::uint8_t>(item_kind::search_result))
+                reinterpret_cast<update_listener*>(data)->announced.push_back(item_path(last));
+        }
+        SHChangeNotification_Unlock(lock);
+        return 0;
+    }
+    HWND window_ = nullptr;
+    ULONG registration_ = 0;
+};
 
 TEST(shell_folder_view_cb, details_view_gets_the_eight_columns_once_the_view_is_handed_over)
 {
@@ -276,8 +304,11 @@ TEST_F(view_live_rows, a_listed_file_saved_anywhere_updates_its_row_until_the_wi
     ASSERT_EQ(path_cache_lookup(listed.wstring(), &parsed), S_OK);
     CoTaskMemFree(parsed);
     const auto cached_paths = path_cache_size();
+    update_listener listener;
     test_support::write_file(listed, "saved again, longer");
     announce(listed.wstring(), 1);
+    pump_until([&] { return !listener.announced.empty(); }, std::chrono::milliseconds(1500));
+    EXPECT_EQ(listener.announced, std::vector<std::wstring>{listed.wstring()}) << "the update announced for the row";
     ASSERT_EQ(view.updates.size(), 1u);
     EXPECT_EQ(path_cache_size(), cached_paths - 1) << "the saved file is parsed afresh next time";
     const auto& [old_item, new_item] = view.updates[0];
