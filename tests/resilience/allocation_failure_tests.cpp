@@ -151,14 +151,12 @@ public:
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
     STDMETHODIMP_(void*) PostAlloc(void* actual) override
     {
-        if (actual)
-            ++live;
+        live += actual ? 1 : 0;
         return actual;
     }
     STDMETHODIMP_(void*) PreFree(void* request, BOOL spyed) override
     {
-        if (request && spyed)
-            --live;
+        live -= request && spyed ? 1 : 0;
         return request;
     }
     STDMETHODIMP_(void) PostFree(BOOL) override {}
@@ -170,8 +168,7 @@ public:
     }
     STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) override
     {
-        if (!reallocating_ && actual)
-            ++live;
+        live += !reallocating_ && actual ? 1 : 0;
         return actual;
     }
     STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) override { return request; }

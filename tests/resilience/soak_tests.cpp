@@ -1,11 +1,7 @@
-// A working day in one process, as Explorer lives with the DLL: rounds of opening the "Sortwell" root,
-// expanding an organised folder, opening a saved search (answered from the search cache), asking its
-// rows' details and icons, building and destroying a result's menu and the folder-item menu, listing a
-// pin group, and releasing everything; the namespace configuration changes every tenth of the run
-// (every 1,000 rounds of the full 10,000). Between round 100 and the last round the private bytes may
-// grow by 2 MiB over 9,900 rounds (the same rate for a shorter run) and the handle count not at all; at
-// the end DllCanUnloadNow answers S_OK.
-//
+// A working day in one process, as Explorer lives with the DLL (the README lists what a round does). The
+// namespace configuration changes every tenth of the run. Between round 100 and the last round the
+// private bytes may grow by 2 MiB over 9,900 rounds (the same rate for a shorter run) and the handle count
+// not at all; at the end DllCanUnloadNow answers S_OK.
 // VELMORA_SOAK_ROUNDS sets the number of rounds (default 400; scripts/soak.sh runs 10,000).
 
 #include "module/dll_test_support.h"
@@ -104,14 +100,6 @@ unique_absolute_id_list root_list(const CLSID& clsid)
     return unique_absolute_id_list(reinterpret_cast<PIDLIST_ABSOLUTE>(memory));
 }
 
-std::wstring name_of(IShellFolder* folder, PCUITEMID_CHILD item)
-{
-    STRRET name{};
-    unique_cotaskmem_string text;
-    if (FAILED(folder->GetDisplayNameOf(item, SHGDN_NORMAL, &name)) || FAILED(StrRetToStrW(&name, item, text.put())))
-        return {};
-    return text.get();
-}
 
 std::vector<unique_child_id> list(IShellFolder* folder)
 {
@@ -130,8 +118,13 @@ std::vector<unique_child_id> list(IShellFolder* folder)
 PCUITEMID_CHILD find(IShellFolder* folder, const std::vector<unique_child_id>& items, const wchar_t* name)
 {
     for (const auto& item : items)
-        if (name_of(folder, item.get()) == name)
+    {
+        STRRET shown{};
+        unique_cotaskmem_string text;
+        if (SUCCEEDED(folder->GetDisplayNameOf(item.get(), SHGDN_NORMAL, &shown)) &&
+            SUCCEEDED(StrRetToStrW(&shown, item.get(), text.put())) && std::wstring(text.get()) == name)
             return item.get();
+    }
     return nullptr;
 }
 
@@ -159,7 +152,6 @@ bool build_menu(IShellFolder* folder, PCUITEMID_CHILD item)
 // The row's columns as the details view asks them, and its icon extracted as the view draws it.
 bool ask_row(IShellFolder2* folder, PCUITEMID_CHILD item)
 {
-    bool ok = true;
     for (UINT column = 0; column < 5; ++column)
     {
         SHELLDETAILS details{};
@@ -168,7 +160,7 @@ bool ask_row(IShellFolder2* folder, PCUITEMID_CHILD item)
     }
     VARIANT keywords;
     VariantInit(&keywords);
-    ok = SUCCEEDED(folder->GetDetailsEx(item, &PKEY_Keywords, &keywords)) && ok;
+    const bool ok = SUCCEEDED(folder->GetDetailsEx(item, &PKEY_Keywords, &keywords));
     VariantClear(&keywords);
 
     com_ptr<IExtractIconW> icon;
@@ -215,11 +207,8 @@ protected:
         module_test::write_suite_settings(module_test::suite_settings_json(true, true));
         write_namespace(false);
         ASSERT_TRUE(dll_) << "cannot load " << module_test::dll_path().string();
-        // The search stand-in is built with mingw's static threading library, which keeps a record (a
-        // thread handle and an event) for each thread that used it until the thread ends. COM unloads the
-        // stand-in when a search thread leaves its apartment, before the thread ends, and the records of
-        // that thread stay behind: two handles a search. Held here, it stays loaded; Windows Search's own
-        // provider has no such records to lose.
+        // Held here, the search stand-in stays loaded: unloaded by COM before a search thread ends, it
+        // would lose that thread's records of mingw's static threading library, two handles a search.
         ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager,
                                    keep_standin_loaded_.put_void()),
                   S_OK);
