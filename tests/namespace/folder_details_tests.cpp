@@ -36,6 +36,17 @@ std::wstring details_text(HRESULT hr, SHELLDETAILS& details)
     return text ? text.get() : L"";
 }
 
+// The real folder's own answer for a file's column.
+HRESULT real_details(const std::wstring& path, UINT column, SHELLDETAILS& details)
+{
+    unique_absolute_id_list real;
+    com_ptr<IShellFolder2> parent;
+    PCUITEMID_CHILD last = nullptr;
+    EXPECT_EQ(SHParseDisplayName(path.c_str(), nullptr, real.put(), 0, nullptr), S_OK);
+    EXPECT_EQ(SHBindToParent(real.get(), IID_IShellFolder2, parent.put_void(), &last), S_OK);
+    return parent ? parent->GetDetailsOf(last, column, &details) : E_UNEXPECTED;
+}
+
 // The desktop's number of the column with that key, or -1.
 int desktop_column(IShellFolder2* folder, const PROPERTYKEY& key)
 {
@@ -147,13 +158,8 @@ TEST_F(folder_details, the_highest_column_index_is_an_unknown_column_while_nothi
     SHELLDETAILS details{};
     EXPECT_EQ(hex(folder->GetDetailsOf(organised.get(), no_column, &details)), hex(E_INVALIDARG));
     // A result: what its real folder answers, never the keywords the search read.
-    unique_absolute_id_list real;
-    ASSERT_EQ(SHParseDisplayName(path.c_str(), nullptr, real.put(), 0, nullptr), S_OK);
-    com_ptr<IShellFolder2> parent;
-    PCUITEMID_CHILD last = nullptr;
-    ASSERT_EQ(SHBindToParent(real.get(), IID_IShellFolder2, parent.put_void(), &last), S_OK);
     SHELLDETAILS theirs{};
-    const HRESULT expected = parent->GetDetailsOf(last, no_column, &theirs);
+    const HRESULT expected = real_details(path, no_column, theirs);
     const HRESULT hr = folder->GetDetailsOf(result.get(), no_column, &details);
     EXPECT_EQ(hex(hr), hex(expected));
     EXPECT_NE(details_text(hr, details), L"Sea");
@@ -217,17 +223,12 @@ TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the
     const auto unlisted = create_result_item(other, {L"x"}, {});
 
     // The real folder's own answer for the same file.
-    unique_absolute_id_list real;
-    ASSERT_EQ(SHParseDisplayName(path.c_str(), nullptr, real.put(), 0, nullptr), S_OK);
-    com_ptr<IShellFolder2> parent;
-    PCUITEMID_CHILD last = nullptr;
-    ASSERT_EQ(SHBindToParent(real.get(), IID_IShellFolder2, parent.put_void(), &last), S_OK);
     SHELLDETAILS theirs{};
     SHELLDETAILS ours{};
     for (const UINT column : {0u, static_cast<UINT>(size)})
     {
         SCOPED_TRACE(column);
-        const HRESULT expected = parent->GetDetailsOf(last, column, &theirs);
+        const HRESULT expected = real_details(path, column, theirs);
         const HRESULT hr = folder->GetDetailsOf(item.get(), column, &ours);
         EXPECT_EQ(hex(hr), hex(expected));
         EXPECT_EQ(details_text(hr, ours), details_text(expected, theirs));

@@ -1,13 +1,11 @@
-// Both roots through the real shell, with the built DLL registered in the test prefix as the installer
+// The main tree through the real shell, with the built DLL registered in the test prefix as the installer
 // registers it: the shell parses our parsing names, binds from the desktop and enumerates, loading the
-// DLL itself. A saved search runs against the stand-in search service, the Quick pins tree reads a
-// Menuwright model from the snapshot-writer stand-in. Several enumerations of one saved search at once
-// share one index query; a view closed while its search still runs leaves nothing behind, and the DLL
-// can unload once everything is released.
+// DLL itself. A saved search runs against the stand-in search service. Several enumerations of one saved
+// search at once share one index query, which streams its rows to every view; a view closed while its
+// search still runs leaves nothing behind, and the DLL can unload once everything is released.
 
 #include "folder_test_support.h"
 
-#include "quick_pins/store_fixture.h"
 #include "search/search_query.h"
 #include "standin_client.h"
 
@@ -96,7 +94,6 @@ protected:
     void SetUp() override
     {
         folder_fixture::SetUp();
-        quick_pins_test::remove_tree(quick_pins_test::published_folder());
         // The counters live in the stand-in's DLL; keep it loaded across the worker threads' apartments.
         ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded_.put_void()),
                   S_OK);
@@ -105,7 +102,6 @@ protected:
     {
         keep_loaded_.reset();
         EXPECT_EQ(hex(dll_can_unload_within(10'000)), hex(S_OK)) << "an object of the DLL is still alive";
-        quick_pins_test::remove_tree(quick_pins_test::published_folder());
         folder_fixture::TearDown();
     }
 
@@ -150,42 +146,6 @@ TEST_F(folder_shell, the_shell_parses_the_roots_names)
     EXPECT_TRUE(FAILED(hr));
     EXPECT_FALSE(parse(main_root + L"\\No such folder", &hr));
     EXPECT_TRUE(FAILED(hr));
-}
-
-TEST_F(folder_shell, binding_from_the_desktop_enumerates_quick_pins_groups_nesting_as_folders)
-{
-    const auto reports = (scratch_.path() / L"Reports").wstring(), inbox = (scratch_.path() / L"Inbox").wstring();
-    const auto budget = files(1, L"budget")[0];
-    std::filesystem::create_directories(reports + L"\\10. Archive");
-    std::filesystem::create_directories(inbox);
-    ASSERT_TRUE(write_shortcut(reports + L"\\1. Budget.lnk", budget));
-    ASSERT_TRUE(write_shortcut(reports + L"\\2. Inbox folder.lnk", inbox));
-    ASSERT_TRUE(write_shortcut(reports + L"\\3. Broken.lnk", (scratch_.path() / L"deleted.txt").wstring()));
-    ASSERT_TRUE(write_shortcut(reports + L"\\10. Archive\\Old budget.lnk", budget));
-    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}, {u"Inbox", quick_pins_test::u16(inbox)}});
-
-    const auto pins_root = bind_from_desktop(parse(quick_pins_root).get());
-    ASSERT_TRUE(pins_root);
-    EXPECT_EQ(display_names(pins_root.get(), enumerate(pins_root.get())), (std::vector<std::wstring>{L"Reports", L"Inbox"}));
-    const auto group_list = parse(quick_pins_root + L"\\reports");
-    EXPECT_EQ(normal_name(group_list.get()), L"Reports");
-    const auto group = bind_from_desktop(group_list.get());
-    ASSERT_TRUE(group);
-    EXPECT_EQ(display_names(group.get(), enumerate(group.get(), SHCONTF_FOLDERS)),
-              (std::vector<std::wstring>{L"Inbox folder", L"Archive"}))
-        << "pins to folders and sub-folders only; the broken pin never";
-    const auto entries = enumerate(group.get());
-    EXPECT_EQ(display_names(group.get(), entries), (std::vector<std::wstring>{L"Inbox folder", L"Archive", L"Budget"}));
-    EXPECT_EQ(parsing_names(group.get(), entries),
-              (std::vector<std::wstring>{inbox, quick_pins_root + L"\\Reports\\Archive", budget}));
-    const auto archive = bind_from_desktop(parse(quick_pins_root + L"\\Reports\\Archive").get());
-    ASSERT_TRUE(archive);
-    EXPECT_EQ(display_names(archive.get(), enumerate(archive.get())), std::vector<std::wstring>{L"Old budget"});
-
-    // One group: the root shows its pins directly.
-    quick_pins_test::publish_groups({{u"Reports", quick_pins_test::u16(reports)}});
-    EXPECT_EQ(display_names(pins_root.get(), enumerate(pins_root.get())),
-              (std::vector<std::wstring>{L"Inbox folder", L"Archive", L"Budget"}));
 }
 
 // Eight views open one saved search nobody ran yet: one of them runs the query, the others wait for

@@ -208,6 +208,10 @@ TEST_F(folder_tree, parsing_names_of_the_quick_pins_tree_walks_groups_to_nine_le
     ASSERT_TRUE(write_shortcut(first + L"\\Note.lnk", target));
     quick_pins_test::publish_groups({{u"Levels", quick_pins_test::u16(first)}, {u"Other", quick_pins_test::u16(folder(L"Other"))}});
     const auto root = make_root(true);
+    // Asked for folders only, a group lists its sub-groups, not its pins to files.
+    const auto levels = bind(root.get(), L"Levels");
+    ASSERT_TRUE(levels);
+    EXPECT_EQ(display_names(levels.get(), enumerate(levels.get(), SHCONTF_FOLDERS)), std::vector<std::wstring>{L"Level 1"});
 
     std::wstring nine = L"levels";
     for (int level = 1; level <= 8; ++level)

@@ -464,17 +464,18 @@ TEST_F(ui_objects, the_dll_unloads_only_after_menus_data_objects_and_watchers_ar
     EXPECT_EQ(GetModuleHandleW(L"Sortwell.NamespaceShellExtension.dll"), nullptr);
 }
 
-// A result's data object let go after its file left: a move elsewhere refreshes the view once; a rename
-// through the folder's SetNameOf refreshes it itself, and letting go adds nothing.
+// A result's data object let go (search_result_data_object): a file moved elsewhere refreshes the view
+// once; a rename through the folder's SetNameOf refreshes it itself and letting go adds nothing; a file
+// left where it was refreshes nothing.
 TEST_F(ui_objects, a_data_object_refreshes_for_a_file_moved_away_but_not_for_one_renamed_by_the_folder)
 {
     const struct
     {
         const char* name;
-        bool through_the_folder;
-        // Different files: the moved-path set remembers the old name of every rename.
+        // Different files for a rename and a move: the moved-path set remembers the old name of every rename.
         const wchar_t* file;
-    } rows[] = {{"renamed through the folder", true, L"a.txt"}, {"moved away", false, L"b.txt"}};
+        int by_the_folder, on_release; // refreshes
+    } rows[] = {{"left where it was", L"a.txt", 0, 0}, {"renamed through the folder", L"a.txt", 1, 0}, {"moved away", L"b.txt", 0, 1}};
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
@@ -482,20 +483,22 @@ TEST_F(ui_objects, a_data_object_refreshes_for_a_file_moved_away_but_not_for_one
         ASSERT_EQ(hex(ask({item.get()}, IID_IDataObject)), hex(S_OK));
         test_support::change_recorder changes(root_list.get());
         ASSERT_TRUE(changes.registered());
-        if (row.through_the_folder)
+        if (row.by_the_folder)
         {
             PITEMID_CHILD renamed = nullptr;
             ASSERT_EQ(hex(root->SetNameOf(nullptr, item.get(), L"renamed.txt", SHGDN_NORMAL, &renamed)), hex(S_OK));
             CoTaskMemFree(renamed);
         }
-        else
+        else if (row.on_release)
+        {
             ASSERT_TRUE(MoveFileW(file(row.file).c_str(), file(L"renamed.txt").c_str()));
+        }
         changes.pump(std::chrono::milliseconds(200));
         const int before_release = changes.count(SHCNE_UPDATEDIR, root_list.get());
-        EXPECT_EQ(before_release, row.through_the_folder ? 1 : 0) << "SetNameOf's own refresh";
+        EXPECT_EQ(before_release, row.by_the_folder) << "SetNameOf's own refresh";
         object.reset();
         changes.pump(std::chrono::milliseconds(300));
-        EXPECT_EQ(changes.count(SHCNE_UPDATEDIR, root_list.get()) - before_release, row.through_the_folder ? 0 : 1);
+        EXPECT_EQ(changes.count(SHCNE_UPDATEDIR, root_list.get()) - before_release, row.on_release);
         DeleteFileW(file(L"renamed.txt").c_str());
     }
 }

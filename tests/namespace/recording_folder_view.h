@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+// A method the callback has no business calling.
+#define UNEXPECTED(method, ...) \
+    STDMETHODIMP method(__VA_ARGS__) override { return unexpected(#method); }
+
 class recording_folder_view final : public IShellFolderView, public IFolderView2, public IColumnManager
 {
 public:
@@ -64,33 +68,17 @@ public:
             *index = 0;
         return S_OK;
     }
-    STDMETHODIMP Rearrange(LPARAM) override { return unexpected("Rearrange"); }
-    STDMETHODIMP GetArrangeParam(LPARAM*) override { return unexpected("GetArrangeParam"); }
-    STDMETHODIMP ArrangeGrid() override { return unexpected("ArrangeGrid"); }
-    STDMETHODIMP AutoArrange() override { return unexpected("AutoArrange"); }
-    STDMETHODIMP GetAutoArrange() override { return unexpected("GetAutoArrange"); }
-    STDMETHODIMP AddObject(PUITEMID_CHILD, UINT*) override { return unexpected("AddObject"); }
-    STDMETHODIMP GetObject(PITEMID_CHILD*, UINT) override { return unexpected("GetObject"); }
-    STDMETHODIMP RemoveObject(PUITEMID_CHILD, UINT*) override { return unexpected("RemoveObject"); }
-    STDMETHODIMP GetObjectCount(UINT*) override { return unexpected("GetObjectCount"); }
-    STDMETHODIMP SetObjectCount(UINT, UINT) override { return unexpected("SetObjectCount"); }
-    STDMETHODIMP RefreshObject(PUITEMID_CHILD, UINT*) override { return unexpected("RefreshObject"); }
-    STDMETHODIMP SetRedraw(WINBOOL) override { return unexpected("SetRedraw"); }
-    STDMETHODIMP GetSelectedCount(UINT*) override { return unexpected("GetSelectedCount"); }
-    STDMETHODIMP GetSelectedObjects(PCUITEMID_CHILD**, UINT*) override { return unexpected("GetSelectedObjects"); }
-    STDMETHODIMP IsDropOnSource(IDropTarget*) override { return unexpected("IsDropOnSource"); }
-    STDMETHODIMP GetDragPoint(POINT*) override { return unexpected("GetDragPoint"); }
-    STDMETHODIMP GetDropPoint(POINT*) override { return unexpected("GetDropPoint"); }
-    STDMETHODIMP MoveIcons(IDataObject*) override { return unexpected("MoveIcons"); }
-    STDMETHODIMP SetItemPos(PCUITEMID_CHILD, POINT*) override { return unexpected("SetItemPos"); }
-    STDMETHODIMP IsBkDropTarget(IDropTarget*) override { return unexpected("IsBkDropTarget"); }
-    STDMETHODIMP SetClipboard(WINBOOL) override { return unexpected("SetClipboard"); }
-    STDMETHODIMP SetPoints(IDataObject*) override { return unexpected("SetPoints"); }
-    STDMETHODIMP GetItemSpacing(ITEMSPACING*) override { return unexpected("GetItemSpacing"); }
-    STDMETHODIMP SetCallback(IShellFolderViewCB*, IShellFolderViewCB**) override { return unexpected("SetCallback"); }
-    STDMETHODIMP Select(UINT) override { return unexpected("Select"); }
-    STDMETHODIMP QuerySupport(UINT*) override { return unexpected("QuerySupport"); }
-    STDMETHODIMP SetAutomationObject(IDispatch*) override { return unexpected("SetAutomationObject"); }
+    UNEXPECTED(Rearrange, LPARAM) UNEXPECTED(GetArrangeParam, LPARAM*) UNEXPECTED(ArrangeGrid, )
+    UNEXPECTED(AutoArrange, ) UNEXPECTED(GetAutoArrange, ) UNEXPECTED(AddObject, PUITEMID_CHILD, UINT*)
+    UNEXPECTED(GetObject, PITEMID_CHILD*, UINT) UNEXPECTED(RemoveObject, PUITEMID_CHILD, UINT*)
+    UNEXPECTED(GetObjectCount, UINT*) UNEXPECTED(SetObjectCount, UINT, UINT)
+    UNEXPECTED(RefreshObject, PUITEMID_CHILD, UINT*) UNEXPECTED(SetRedraw, WINBOOL)
+    UNEXPECTED(GetSelectedCount, UINT*) UNEXPECTED(GetSelectedObjects, PCUITEMID_CHILD**, UINT*)
+    UNEXPECTED(IsDropOnSource, IDropTarget*) UNEXPECTED(GetDragPoint, POINT*) UNEXPECTED(GetDropPoint, POINT*)
+    UNEXPECTED(MoveIcons, IDataObject*) UNEXPECTED(SetItemPos, PCUITEMID_CHILD, POINT*)
+    UNEXPECTED(IsBkDropTarget, IDropTarget*) UNEXPECTED(SetClipboard, WINBOOL) UNEXPECTED(SetPoints, IDataObject*)
+    UNEXPECTED(GetItemSpacing, ITEMSPACING*) UNEXPECTED(SetCallback, IShellFolderViewCB*, IShellFolderViewCB**)
+    UNEXPECTED(Select, UINT) UNEXPECTED(QuerySupport, UINT*) UNEXPECTED(SetAutomationObject, IDispatch*)
 
     // IFolderView2
     STDMETHODIMP SetText(FVTEXTTYPE type, LPCWSTR text) override
@@ -103,53 +91,25 @@ public:
         view_modes.emplace_back(mode, size);
         return view_mode_result;
     }
-    STDMETHODIMP GetCurrentViewMode(UINT*) override { return unexpected("GetCurrentViewMode"); }
-    STDMETHODIMP SetCurrentViewMode(UINT) override { return unexpected("SetCurrentViewMode"); }
-    STDMETHODIMP GetFolder(REFIID, void**) override { return unexpected("GetFolder"); }
-    STDMETHODIMP Item(int, PITEMID_CHILD*) override { return unexpected("Item"); }
-    STDMETHODIMP ItemCount(UINT, int*) override { return unexpected("ItemCount"); }
-    STDMETHODIMP Items(UINT, REFIID, void**) override { return unexpected("Items"); }
-    STDMETHODIMP GetSelectionMarkedItem(int*) override { return unexpected("GetSelectionMarkedItem"); }
-    STDMETHODIMP GetFocusedItem(int*) override { return unexpected("GetFocusedItem"); }
-    STDMETHODIMP GetItemPosition(PCUITEMID_CHILD, POINT*) override { return unexpected("GetItemPosition"); }
-    STDMETHODIMP GetSpacing(POINT*) override { return unexpected("GetSpacing"); }
-    STDMETHODIMP GetDefaultSpacing(POINT*) override { return unexpected("GetDefaultSpacing"); }
-    STDMETHODIMP SelectItem(int, DWORD) override { return unexpected("SelectItem"); }
-    STDMETHODIMP SelectAndPositionItems(UINT, PCUITEMID_CHILD_ARRAY, POINT*, DWORD) override
-    {
-        return unexpected("SelectAndPositionItems");
-    }
-    STDMETHODIMP SetGroupBy(REFPROPERTYKEY, WINBOOL) override { return unexpected("SetGroupBy"); }
-    STDMETHODIMP GetGroupBy(PROPERTYKEY*, WINBOOL*) override { return unexpected("GetGroupBy"); }
-    STDMETHODIMP SetViewProperty(PCUITEMID_CHILD, REFPROPERTYKEY, REFPROPVARIANT) override
-    {
-        return unexpected("SetViewProperty");
-    }
-    STDMETHODIMP GetViewProperty(PCUITEMID_CHILD, REFPROPERTYKEY, PROPVARIANT*) override
-    {
-        return unexpected("GetViewProperty");
-    }
-    STDMETHODIMP SetTileViewProperties(PCUITEMID_CHILD, LPCWSTR) override { return unexpected("SetTileViewProperties"); }
-    STDMETHODIMP SetExtendedTileViewProperties(PCUITEMID_CHILD, LPCWSTR) override
-    {
-        return unexpected("SetExtendedTileViewProperties");
-    }
-    STDMETHODIMP SetCurrentFolderFlags(DWORD, DWORD) override { return unexpected("SetCurrentFolderFlags"); }
-    STDMETHODIMP GetCurrentFolderFlags(DWORD*) override { return unexpected("GetCurrentFolderFlags"); }
-    STDMETHODIMP GetSortColumnCount(int*) override { return unexpected("GetSortColumnCount"); }
-    STDMETHODIMP SetSortColumns(const SORTCOLUMN*, int) override { return unexpected("SetSortColumns"); }
-    STDMETHODIMP GetSortColumns(SORTCOLUMN*, int) override { return unexpected("GetSortColumns"); }
-    STDMETHODIMP GetItem(int, REFIID, void**) override { return unexpected("GetItem"); }
-    STDMETHODIMP GetVisibleItem(int, WINBOOL, int*) override { return unexpected("GetVisibleItem"); }
-    STDMETHODIMP GetSelectedItem(int, int*) override { return unexpected("GetSelectedItem"); }
-    STDMETHODIMP GetSelection(WINBOOL, IShellItemArray**) override { return unexpected("GetSelection"); }
-    STDMETHODIMP GetSelectionState(PCUITEMID_CHILD, DWORD*) override { return unexpected("GetSelectionState"); }
-    STDMETHODIMP InvokeVerbOnSelection(LPCSTR) override { return unexpected("InvokeVerbOnSelection"); }
-    STDMETHODIMP GetViewModeAndIconSize(FOLDERVIEWMODE*, int*) override { return unexpected("GetViewModeAndIconSize"); }
-    STDMETHODIMP SetGroupSubsetCount(UINT) override { return unexpected("SetGroupSubsetCount"); }
-    STDMETHODIMP GetGroupSubsetCount(UINT*) override { return unexpected("GetGroupSubsetCount"); }
-    STDMETHODIMP IsMoveInSameFolder() override { return unexpected("IsMoveInSameFolder"); }
-    STDMETHODIMP DoRename() override { return unexpected("DoRename"); }
+    UNEXPECTED(GetCurrentViewMode, UINT*) UNEXPECTED(SetCurrentViewMode, UINT) UNEXPECTED(GetFolder, REFIID, void**)
+    UNEXPECTED(Item, int, PITEMID_CHILD*) UNEXPECTED(ItemCount, UINT, int*) UNEXPECTED(Items, UINT, REFIID, void**)
+    UNEXPECTED(GetSelectionMarkedItem, int*) UNEXPECTED(GetFocusedItem, int*)
+    UNEXPECTED(GetItemPosition, PCUITEMID_CHILD, POINT*) UNEXPECTED(GetSpacing, POINT*)
+    UNEXPECTED(GetDefaultSpacing, POINT*) UNEXPECTED(SelectItem, int, DWORD)
+    UNEXPECTED(SelectAndPositionItems, UINT, PCUITEMID_CHILD_ARRAY, POINT*, DWORD)
+    UNEXPECTED(SetGroupBy, REFPROPERTYKEY, WINBOOL) UNEXPECTED(GetGroupBy, PROPERTYKEY*, WINBOOL*)
+    UNEXPECTED(SetViewProperty, PCUITEMID_CHILD, REFPROPERTYKEY, REFPROPVARIANT)
+    UNEXPECTED(GetViewProperty, PCUITEMID_CHILD, REFPROPERTYKEY, PROPVARIANT*)
+    UNEXPECTED(SetTileViewProperties, PCUITEMID_CHILD, LPCWSTR)
+    UNEXPECTED(SetExtendedTileViewProperties, PCUITEMID_CHILD, LPCWSTR)
+    UNEXPECTED(SetCurrentFolderFlags, DWORD, DWORD) UNEXPECTED(GetCurrentFolderFlags, DWORD*)
+    UNEXPECTED(GetSortColumnCount, int*) UNEXPECTED(SetSortColumns, const SORTCOLUMN*, int)
+    UNEXPECTED(GetSortColumns, SORTCOLUMN*, int) UNEXPECTED(GetItem, int, REFIID, void**)
+    UNEXPECTED(GetVisibleItem, int, WINBOOL, int*) UNEXPECTED(GetSelectedItem, int, int*)
+    UNEXPECTED(GetSelection, WINBOOL, IShellItemArray**) UNEXPECTED(GetSelectionState, PCUITEMID_CHILD, DWORD*)
+    UNEXPECTED(InvokeVerbOnSelection, LPCSTR) UNEXPECTED(GetViewModeAndIconSize, FOLDERVIEWMODE*, int*)
+    UNEXPECTED(SetGroupSubsetCount, UINT) UNEXPECTED(GetGroupSubsetCount, UINT*) UNEXPECTED(IsMoveInSameFolder, )
+    UNEXPECTED(DoRename, )
 
     // IColumnManager
     STDMETHODIMP SetColumns(const PROPERTYKEY* keys, UINT count) override
@@ -163,9 +123,8 @@ public:
         return failing_column >= 0 && static_cast<std::size_t>(failing_column) + 1 == column_infos.size() ? E_FAIL
                                                                                                           : S_OK;
     }
-    STDMETHODIMP GetColumnInfo(REFPROPERTYKEY, CM_COLUMNINFO*) override { return unexpected("GetColumnInfo"); }
-    STDMETHODIMP GetColumnCount(CM_ENUM_FLAGS, UINT*) override { return unexpected("GetColumnCount"); }
-    STDMETHODIMP GetColumns(CM_ENUM_FLAGS, PROPERTYKEY*, UINT) override { return unexpected("GetColumns"); }
+    UNEXPECTED(GetColumnInfo, REFPROPERTYKEY, CM_COLUMNINFO*) UNEXPECTED(GetColumnCount, CM_ENUM_FLAGS, UINT*)
+    UNEXPECTED(GetColumns, CM_ENUM_FLAGS, PROPERTYKEY*, UINT)
 
     // IShellFolderView::SetRedraw and IFolderView2::SetRedraw share a name and a signature.
 
@@ -185,3 +144,5 @@ private:
 
     std::atomic<ULONG> references_{1};
 };
+
+#undef UNEXPECTED

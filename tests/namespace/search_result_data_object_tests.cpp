@@ -1,26 +1,21 @@
-// The data object of result files around Wine's real one: everything passes through, and letting it go
-// refreshes the view only for a file moved away, not for one renamed through the folder.
+// The data object of result files around Wine's real one: everything passes through. What letting it go
+// refreshes: folder_ui_objects_tests, through the folder that hands it out.
 
 #include "namespace/search_result_data_object.h"
 
 #include "diagnostics/log.h"
 #include "module/namespace_module.h"
-#include "search/search_cache.h"
-#include "support/shell_observers.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 namespace
 {
-using namespace std::chrono_literals;
-
 std::string hex(HRESULT hr)
 {
     return fmt::format("0x{:08X}", hresult_bits(hr));
@@ -99,47 +94,4 @@ TEST_F(result_data_object_test, passes_everything_through)
     EXPECT_EQ(hex(wrapped->DUnadvise(7)), hex(real->DUnadvise(7)));
 }
 
-TEST_F(result_data_object_test, letting_go_refreshes_only_for_a_file_moved_away)
-{
-    const struct
-    {
-        const char* name;
-        bool move_b;
-        bool renamed_by_folder;
-        bool with_folder;
-        int refreshes;
-    } rows[] = {
-        {"both still there", false, false, true, 0},
-        {"the second moved away", true, false, true, 1},
-        {"the second renamed through the folder", true, true, true, 0},
-        {"no folder to refresh", true, false, false, 0},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        test_support::write_file(file(L"b.txt"), "x");
-        const auto real = real_data_object();
-        ASSERT_TRUE(real);
-        com_ptr<IDataObject> wrapped;
-        ASSERT_EQ(create_search_result_data_object(real.get(), row.with_folder ? view.get() : nullptr,
-                                                   {file(L"a.txt"), L"", file(L"b.txt")}, IID_IDataObject,
-                                                   wrapped.put_void()),
-                  S_OK);
-        test_support::change_recorder changes(view.get());
-        ASSERT_TRUE(changes.registered());
-        if (row.move_b)
-            ASSERT_TRUE(MoveFileW(file(L"b.txt").c_str(), file(L"moved.txt").c_str()));
-        if (row.renamed_by_folder)
-        {
-            // The folder's SetNameOf records the old name; the set compares lower-cased.
-            std::wstring upper = file(L"b.txt");
-            CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-            process_search_cache().add_moved_path(upper);
-        }
-        wrapped.reset();
-        changes.pump(300ms);
-        EXPECT_EQ(changes.count(SHCNE_UPDATEDIR, view.get()), row.refreshes);
-        DeleteFileW(file(L"moved.txt").c_str());
-    }
-}
 } // namespace

@@ -128,31 +128,30 @@ TEST(shell_folder_view_cb, details_view_gets_the_eight_columns_once_the_view_is_
     EXPECT_TRUE(log.messages().empty());
 }
 
-TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256)
-{
-    recording_folder_view view;
-    auto callback = make_callback(FVM_ICON, 256);
-    callback->set_folder_view(&view);
-    EXPECT_TRUE(view.view_modes.empty()) << "the view has not asked for its mode yet";
-    EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
-    ASSERT_EQ(view.view_modes.size(), 1u);
-    EXPECT_EQ(view.view_modes[0], std::make_pair(FVM_ICON, 256));
-    EXPECT_EQ(view.columns_set.size(), 8u);
-}
-
-TEST(shell_folder_view_cb, column_failures_write_their_warnings_and_leave_the_rest)
+// An icon view at 256 on every kind of view: the size is applied once the view has asked for its mode and
+// the callback has the view, whichever comes first and whatever becomes of the columns. Failures are
+// logged; Wine's default view (no IColumnManager, E_NOTIMPL for SetText and SetViewModeAndIconSize) is
+// taken without a word.
+TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256_whatever_the_view_answers)
 {
     struct row
     {
         const char* name;
+        bool asked_first;
         HRESULT set_columns;
         int failing_column;
+        bool column_manager;
+        HRESULT not_implemented;
         std::size_t infos;
         std::vector<std::string> warnings;
     };
     const row rows[] = {
-        {"SetColumns fails", E_ACCESSDENIED, -1, 0, {"WARNING Unable to set default search-folder columns: 0x80070005"}},
-        {"one column fails", S_OK, 3, 8, {"WARNING Unable to initialize a default search-folder column: 0x80004005"}},
+        {"a view that takes everything", false, S_OK, -1, true, S_OK, 8, {}},
+        {"SetColumns fails", true, E_ACCESSDENIED, -1, true, S_OK, 0,
+         {"WARNING Unable to set default search-folder columns: 0x80070005"}},
+        {"one column fails", true, S_OK, 3, true, S_OK, 8,
+         {"WARNING Unable to initialize a default search-folder column: 0x80004005"}},
+        {"Wine's view", false, S_OK, -1, false, E_NOTIMPL, 0, {}},
     };
     for (const auto& r : rows)
     {
@@ -161,31 +160,25 @@ TEST(shell_folder_view_cb, column_failures_write_their_warnings_and_leave_the_re
         recording_folder_view view;
         view.set_columns_result = r.set_columns;
         view.failing_column = r.failing_column;
+        view.offers_column_manager = r.column_manager;
+        view.set_text_result = view.view_mode_result = r.not_implemented;
         auto callback = make_callback(FVM_ICON, 256);
-        ask_view_mode(*callback.get());
+        if (r.asked_first)
+            ask_view_mode(*callback.get());
         callback->set_folder_view(&view);
+        if (!r.asked_first)
+        {
+            EXPECT_TRUE(view.view_modes.empty()) << "the view has not asked for its mode yet";
+            EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
+        }
+        EXPECT_EQ(view.view_modes, (std::vector<std::pair<FOLDERVIEWMODE, int>>{{FVM_ICON, 256}}));
+        EXPECT_EQ(view.columns_set.size(), r.column_manager ? 8u : 0u);
         EXPECT_EQ(view.column_infos.size(), r.infos);
-        EXPECT_EQ(view.view_modes.size(), 1u) << "the icon size is applied all the same";
+        EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
+        EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+        EXPECT_EQ(view.texts.size(), 2u);
         EXPECT_EQ(log.messages(), r.warnings);
     }
-}
-
-TEST(shell_folder_view_cb, copes_with_wine_view_answers_without_a_word)
-{
-    // Wine's default view: no IColumnManager, E_NOTIMPL for SetText and SetViewModeAndIconSize.
-    test_support::log_capture log;
-    recording_folder_view view;
-    view.offers_column_manager = false;
-    view.set_text_result = E_NOTIMPL;
-    view.view_mode_result = E_NOTIMPL;
-    auto callback = make_callback(FVM_ICON, 256);
-    callback->set_folder_view(&view);
-    EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
-    EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
-    EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
-    EXPECT_EQ(view.view_modes.size(), 1u);
-    EXPECT_EQ(view.texts.size(), 2u);
-    EXPECT_TRUE(log.messages().empty());
 
     // A view without IFolderView2 at all, and no view.
     recording_folder_view bare;
