@@ -36,7 +36,6 @@
 #include <exception>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -72,19 +71,28 @@ std::string file_name_of(const wchar_t* path)
     return to_utf8(fs::path(path).filename().wstring());
 }
 
-// One operation: a fresh state, the run under test, and the undoing of what it made.
-class operation
+// One operation: a fresh state, the run under test (its answer, and its text in the outcome), and the
+// undoing of what it made. Operations run one at a time.
+struct operation
 {
-public:
-    virtual ~operation() = default;
-    virtual void prepare() {}
+    std::string name;
+    std::function<HRESULT(outcome&)> run;
+    std::function<void()> prepare = [] {};
     // The state before the run that follows a failed one. By default fresh again; an operation whose
     // failure could leave state behind (a settings object, the search cache) keeps it here.
-    virtual void prepare_again() { prepare(); }
-    virtual outcome run() = 0;
-    virtual void cleanup() {}
-    // A failed run's answer that the operation allows besides E_OUTOFMEMORY and its failure codes.
-    virtual bool allowed(const outcome& /*failed*/, const outcome& /*normal*/) const { return false; }
+    std::function<void()> prepare_again = {};
+    std::function<void()> cleanup = [] {};
+    // The failure codes the operation may answer besides E_OUTOFMEMORY.
+    std::vector<HRESULT> codes = {E_FAIL};
+    // A failed run's answer that the operation allows besides those.
+    std::function<bool(const outcome& failed, const outcome& normal)> allowed = [](auto&, auto&) { return false; };
+
+    outcome answer() const
+    {
+        outcome result;
+        result.hr = run(result);
+        return result;
+    }
 };
 
 // ---- Crash, terminate and hang reports -------------------------------------------------------------
@@ -212,8 +220,10 @@ std::string describe(const outcome& result)
 
 // Runs `op` plainly, then with allocation N failing for N = 1, 2, 3... Nothing of the module lives between
 // operations (worker threads of the walk before give theirs back).
-report drive(const std::string& name, operation& op, const std::vector<HRESULT>& failure_codes)
+report drive(const operation& op)
 {
+    const std::string& name = op.name;
+    const auto& failure_codes = op.codes;
     report result;
     result.name = name;
     EXPECT_TRUE(module_idle()) << name << ": an object is alive before the operation";
@@ -226,7 +236,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
     set_step(name, 0);
     op.prepare();
     failing_allocator::arm(0);
-    const outcome normal = op.run();
+    const outcome normal = op.answer();
     failing_allocator::disarm();
     op.cleanup();
     // The process's caches keep identifiers and folders by design; what stays after they are emptied leaked.
@@ -243,7 +253,7 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
         set_step(name, n);
         op.prepare();
         failing_allocator::arm(n);
-        const outcome failed = op.run();
+        const outcome failed = op.answer();
         failing_allocator::disarm();
         const bool reached = failing_allocator::failure_reached();
         const bool elsewhere = reached && failing_allocator::failed_thread() != GetCurrentThreadId();
@@ -276,8 +286,8 @@ report drive(const std::string& name, operation& op, const std::vector<HRESULT>&
             break;
 
         set_step(name + " (again, no failure)", n);
-        op.prepare_again();
-        const outcome again = op.run();
+        (op.prepare_again ? op.prepare_again : op.prepare)();
+        const outcome again = op.answer();
         op.cleanup();
         if (again.hr != normal.hr || again.text != normal.text)
             if (fault(n, "the run after it answered\n" + describe(again) + "\ninstead of\n" + describe(normal)))
@@ -475,130 +485,103 @@ std::string list_text(PCUIDLIST_RELATIVE list)
     return text;
 }
 
-// A fresh folder at `list` for every run, made and initialised outside the count, the path cache and
-// the real parents empty.
-class folder_operation : public operation
-{
-public:
-    folder_operation(bool quick_pins, const unique_absolute_id_list& list) : quick_pins_(quick_pins), list_(list) {}
-    void prepare() override
-    {
-        path_cache_clear();
-        clear_real_parents();
-        folder_ = make_folder(quick_pins_, list_.get());
-    }
-    void cleanup() override { folder_.reset(); }
+// What the operation at hand made: the folder it calls, the enumeration's items, a factory and its object,
+// a volume guard.
+com_ptr<search_and_action_shell_folder> the_folder;
+std::vector<unique_child_id> listed;
+com_ptr<IClassFactory> the_factory;
+com_ptr<IUnknown> the_object;
+std::optional<volume_guard> the_guard;
 
-protected:
-    bool quick_pins_;
-    const unique_absolute_id_list& list_;
-    com_ptr<search_and_action_shell_folder> folder_;
+using folder_body = std::function<HRESULT(search_and_action_shell_folder&, std::string&)>;
+
+// A call on a fresh folder at `list`, made and initialised outside the count, the path cache and the
+// real parents empty.
+operation on_folder(std::string name, bool quick_pins, const unique_absolute_id_list& list, folder_body call)
+{
+    return {.name = std::move(name),
+            .run = [call](outcome& result) { return call(*the_folder.get(), result.text); },
+            .prepare =
+                [quick_pins, &list] {
+                    path_cache_clear();
+                    clear_real_parents();
+                    the_folder = make_folder(quick_pins, list.get());
+                },
+            .cleanup = [] { the_folder.reset(); }};
+}
+
+HRESULT list_all(search_and_action_shell_folder& folder, std::string& text)
+{
+    listed.clear();
+    com_ptr<IEnumIDList> enumerator;
+    HRESULT hr = folder.EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, enumerator.put());
+    for (HRESULT next = S_OK; SUCCEEDED(hr) && next == S_OK;)
+    {
+        PITEMID_CHILD item = nullptr;
+        ULONG fetched = 0;
+        next = enumerator->Next(1, &item, &fetched);
+        if (FAILED(next))
+            hr = next;
+        else if (fetched == 1)
+            listed.emplace_back(item);
+    }
+    text = describe_items(listed);
+    failing_allocator::exempt exempt;
+    listed.clear();
+    return hr;
+}
+
+enum class cache_state
+{
+    none,
+    cached,
+    evicted,
 };
 
-class enumeration : public folder_operation
+operation enumeration(std::string name, bool quick_pins, const unique_absolute_id_list& list,
+                      cache_state cache = cache_state::none)
 {
-public:
-    enum class cache_state
-    {
-        none,
-        cached,
-        evicted,
-    };
-    enumeration(bool quick_pins, const unique_absolute_id_list& list, cache_state cache = cache_state::none)
-        : folder_operation(quick_pins, list), cache_(cache)
-    {
-        items_.reserve(64);
-    }
-    void prepare() override
-    {
-        folder_operation::prepare();
-        if (cache_ != cache_state::none)
-            evict_searches();
-        if (cache_ == cache_state::cached)
-            enumerate(folder_.get());
-    }
+    auto op = on_folder(std::move(name), quick_pins, list, list_all);
+    if (cache == cache_state::none)
+        return op;
     // After a failure the cache stays as the failed run left it; only the folder is new.
-    void prepare_again() override { folder_operation::prepare(); }
-    outcome run() override
-    {
-        items_.clear();
-        com_ptr<IEnumIDList> enumerator;
-        outcome result;
-        result.hr = folder_->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, enumerator.put());
-        for (HRESULT next = S_OK; SUCCEEDED(result.hr) && next == S_OK;)
-        {
-            PITEMID_CHILD item = nullptr;
-            ULONG fetched = 0;
-            next = enumerator->Next(1, &item, &fetched);
-            if (FAILED(next))
-                result.hr = next;
-            else if (fetched == 1)
-                items_.emplace_back(item);
-        }
-        result.text = describe_items(items_);
-        failing_allocator::exempt exempt;
-        items_.clear();
-        return result;
-    }
+    op.prepare_again = op.prepare;
+    op.prepare = [fresh = op.prepare, cache] {
+        fresh();
+        evict_searches();
+        if (cache == cache_state::cached)
+            enumerate(the_folder.get());
+    };
     // A search streams its rows to the view; one that fails ends the listing with the rows found so far,
     // and the next enumeration runs it again.
-    bool allowed(const outcome& failed, const outcome& normal) const override
-    {
-        return cache_ != cache_state::none && failed.hr == S_OK && normal.text.starts_with(failed.text);
-    }
-
-private:
-    cache_state cache_;
-    std::vector<unique_child_id> items_;
-};
+    op.allowed = [](const outcome& failed, const outcome& normal) {
+        return failed.hr == S_OK && normal.text.starts_with(failed.text);
+    };
+    return op;
+}
 
 // A second view of a saved search whose query another view's enumeration is running: its own enumeration
 // waits for that search on a waiting thread. The first view's search runs during the count too.
-class waiting_enumeration : public enumeration
+operation waiting_enumeration(std::string name, const unique_absolute_id_list& list)
 {
-public:
-    explicit waiting_enumeration(const unique_absolute_id_list& list) : enumeration(false, list, cache_state::evicted) {}
-    void prepare() override
-    {
-        enumeration::prepare();
-        first_ = make_folder(false, list_.get());
-        EXPECT_EQ(first_->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, running_.put()), S_OK);
-    }
-    void prepare_again() override { enumeration::prepare_again(); }
-    void cleanup() override
-    {
+    static com_ptr<search_and_action_shell_folder> first;
+    static com_ptr<IEnumIDList> running;
+    auto op = enumeration(std::move(name), false, list, cache_state::evicted);
+    op.prepare = [evicted = op.prepare, &list] {
+        evicted();
+        first = make_folder(false, list.get());
+        EXPECT_EQ(first->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, running.put()), S_OK);
+    };
+    op.cleanup = [] {
         // The first view reads its list to the end, as Explorer would.
-        for (PITEMID_CHILD item = nullptr; running_ && running_->Next(1, &item, nullptr) == S_OK; item = nullptr)
+        for (PITEMID_CHILD item = nullptr; running && running->Next(1, &item, nullptr) == S_OK; item = nullptr)
             CoTaskMemFree(item);
-        running_.reset();
-        first_.reset();
-        enumeration::cleanup();
-    }
-
-private:
-    com_ptr<search_and_action_shell_folder> first_;
-    com_ptr<IEnumIDList> running_;
-};
-
-// Any call on a fresh folder: `call` gives the answer and writes the text.
-class folder_call : public folder_operation
-{
-public:
-    using body = std::function<HRESULT(search_and_action_shell_folder&, std::string&)>;
-    folder_call(bool quick_pins, const unique_absolute_id_list& list, body call)
-        : folder_operation(quick_pins, list), call_(std::move(call))
-    {
-    }
-    outcome run() override
-    {
-        outcome result;
-        result.hr = call_(*folder_.get(), result.text);
-        return result;
-    }
-
-private:
-    body call_;
-};
+        running.reset();
+        first.reset();
+        the_folder.reset();
+    };
+    return op;
+}
 
 std::string strret_text(STRRET& name, PCUITEMID_CHILD child)
 {
@@ -705,48 +688,36 @@ HRESULT compare(search_and_action_shell_folder& folder, PCUITEMID_CHILD first, P
 }
 
 // Renames an item to `new_name`; the cleanup gives it back its old name through the folder.
-class set_name : public folder_operation
+operation set_name(std::string name, bool quick_pins, const unique_absolute_id_list& list, const unique_child_id& item,
+                   std::wstring new_name, std::wstring old_name, fs::path new_file, fs::path old_file)
 {
-public:
-    set_name(bool quick_pins, const unique_absolute_id_list& list, const unique_child_id& item, std::wstring new_name,
-             std::wstring old_name, fs::path new_file, fs::path old_file)
-        : folder_operation(quick_pins, list), item_(item), new_name_(std::move(new_name)), old_name_(std::move(old_name)),
-          new_file_(std::move(new_file)), old_file_(std::move(old_file))
-    {
-    }
-    outcome run() override
-    {
-        outcome result;
-        PITEMID_CHILD renamed = nullptr;
-        result.hr = folder_->SetNameOf(nullptr, item_.get(), new_name_.c_str(), SHGDN_NORMAL, &renamed);
+    static unique_child_id renamed;
+    auto op = on_folder(std::move(name), quick_pins, list, {});
+    op.run = [&item, new_name, new_file, old_file](outcome& result) {
+        PITEMID_CHILD out = nullptr;
+        const HRESULT hr = the_folder->SetNameOf(nullptr, item.get(), new_name.c_str(), SHGDN_NORMAL, &out);
         failing_allocator::exempt exempt;
-        renamed_.reset(renamed);
-        result.text = list_text(renamed_.get());
-        const bool moved = fs::exists(new_file_) && !fs::exists(old_file_);
-        if (SUCCEEDED(result.hr) != moved)
-            result.broken = fmt::format("answered {} but the file was {}", hex(result.hr), moved ? "renamed" : "not renamed");
-        return result;
-    }
-    void cleanup() override
-    {
-        if (renamed_)
+        renamed.reset(out);
+        result.text = list_text(renamed.get());
+        const bool moved = fs::exists(new_file) && !fs::exists(old_file);
+        if (SUCCEEDED(hr) != moved)
+            result.broken = fmt::format("answered {} but the file was {}", hex(hr), moved ? "renamed" : "not renamed");
+        return hr;
+    };
+    op.cleanup = [old_name, new_file, old_file] {
+        if (renamed)
         {
             PITEMID_CHILD back = nullptr;
-            EXPECT_EQ(hex(folder_->SetNameOf(nullptr, renamed_.get(), old_name_.c_str(), SHGDN_NORMAL, &back)), hex(S_OK));
+            EXPECT_EQ(hex(the_folder->SetNameOf(nullptr, renamed.get(), old_name.c_str(), SHGDN_NORMAL, &back)), hex(S_OK));
             CoTaskMemFree(back);
-            renamed_.reset();
+            renamed.reset();
         }
-        if (fs::exists(new_file_) && !fs::exists(old_file_))
-            fs::rename(new_file_, old_file_);
-        folder_operation::cleanup();
-    }
-
-private:
-    const unique_child_id& item_;
-    std::wstring new_name_, old_name_;
-    fs::path new_file_, old_file_;
-    unique_child_id renamed_;
-};
+        if (fs::exists(new_file) && !fs::exists(old_file))
+            fs::rename(new_file, old_file);
+        the_folder.reset();
+    };
+    return op;
+}
 
 // ---- UI objects ------------------------------------------------------------------------------------
 
@@ -833,67 +804,47 @@ HRESULT menu_command(search_and_action_shell_folder& folder, PCUITEMID_CHILD chi
 
 // "copy" from a result's menu. After a command of the real menu, a watcher thread looks for the file
 // for four seconds; the cleanup moves the file away, so that the watcher ends at its next look.
-class result_menu_command : public folder_operation
+operation result_menu_copy(world& w)
 {
-public:
-    explicit result_menu_command(world& w) : folder_operation(false, w.search_list), file_(w.results[0]), item_(w.result_item) {}
-    ~result_menu_command() override { restore(); }
-    void prepare() override
-    {
-        restore();
-        folder_operation::prepare();
-    }
-    outcome run() override
-    {
-        outcome result;
-        result.hr = menu_command(*folder_.get(), item_.get(), "copy", false, result.text);
-        return result;
-    }
-    void cleanup() override
-    {
-        folder_operation::cleanup();
-        fs::rename(file_, file_ + L".away");
-    }
-    void restore()
-    {
-        if (fs::exists(file_ + L".away"))
-            fs::rename(file_ + L".away", file_);
-    }
-
-private:
-    std::wstring file_;
-    const unique_child_id& item_;
-};
+    const std::wstring file = w.results[0], away = file + L".away";
+    auto op = on_folder("Result menu: QueryContextMenu, InvokeCommand copy", false, w.search_list, [&w](auto& f, auto& t) {
+        return menu_command(f, w.result_item.get(), "copy", false, t);
+    });
+    op.prepare = [fresh = op.prepare, file, away] {
+        if (fs::exists(away))
+            fs::rename(away, file);
+        fresh();
+    };
+    op.cleanup = [file, away] {
+        the_folder.reset();
+        fs::rename(file, away);
+    };
+    return op;
+}
 
 // A drop of the scratch file onto the item's drop target.
-class drop : public folder_operation
+operation drop(std::string name, bool quick_pins, const unique_absolute_id_list& list, const unique_child_id& item)
 {
-public:
-    drop(bool quick_pins, const unique_absolute_id_list& list, const unique_child_id& item)
-        : folder_operation(quick_pins, list), item_(item)
-    {
-    }
-    void prepare() override
-    {
-        folder_operation::prepare();
-        data_ = test_support::file_data_object({the_world->dropped()});
+    static com_ptr<IDataObject> data;
+    auto op = on_folder(std::move(name), quick_pins, list, {});
+    op.prepare = [fresh = op.prepare] {
+        fresh();
+        data = test_support::file_data_object({the_world->dropped()});
         take_starts();
-    }
-    outcome run() override
-    {
-        outcome result;
+    };
+    op.run = [&item](outcome& result) {
         com_ptr<IDropTarget> target;
-        PCUITEMID_CHILD child = item_.get();
-        result.hr = folder_->GetUIObjectOf(nullptr, 1, &child, IID_IDropTarget, nullptr, target.put_void());
-        if (FAILED(result.hr))
-            return result;
+        PCUITEMID_CHILD child = item.get();
+        HRESULT hr = the_folder->GetUIObjectOf(nullptr, 1, &child, IID_IDropTarget, nullptr, target.put_void());
+        if (FAILED(hr))
+            return hr;
         DWORD effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
-        result.hr = target->DragEnter(data_.get(), MK_LBUTTON, {}, &effect);
-        if (FAILED(result.hr))
-            return result;
+        hr = target->DragEnter(data.get(), MK_LBUTTON, {}, &effect);
+        if (FAILED(hr))
+            return hr;
         note(result.text, "enter {:x}", effect);
         effect = DROPEFFECT_COPY | DROPEFFECT_LINK;
-        result.hr = target->Drop(data_.get(), MK_LBUTTON, {}, &effect);
+        hr = target->Drop(data.get(), MK_LBUTTON, {}, &effect);
         note(result.text, "drop {:x}", effect);
         failing_allocator::exempt exempt;
         for (const auto& start : take_starts())
@@ -912,10 +863,9 @@ public:
         }
         for (const auto& entry : fs::directory_iterator(the_world->inbox()))
             note(result.text, "pinned {}", to_utf8(entry.path().filename().wstring()));
-        return result;
-    }
-    void cleanup() override
-    {
+        return hr;
+    };
+    op.cleanup = [] {
         // Wine's shell reads a new shortcut in the background for a moment.
         for (int attempt = 0; attempt < 100 && !fs::is_empty(the_world->inbox()); ++attempt)
         {
@@ -925,158 +875,89 @@ public:
             if (ec)
                 Sleep(10);
         }
-        data_.reset();
-        folder_operation::cleanup();
-    }
-
-private:
-    const unique_child_id& item_;
-    com_ptr<IDataObject> data_;
-};
+        data.reset();
+        the_folder.reset();
+    };
+    return op;
+}
 
 // ---- Module, settings, model and log ---------------------------------------------------------------
 
-// DllGetClassObject through the gate, after the suite settings changed; or, with `create`, the factory's
-// CreateInstance.
-class class_object : public operation
+// DllGetClassObject through the gate, after the suite settings changed.
+operation get_class_object(std::string name, const CLSID& clsid)
 {
-public:
-    class_object(const CLSID& clsid, bool create) : clsid_(clsid), create_(create) {}
-    void prepare() override
-    {
-        if (create_)
-        {
-            EXPECT_EQ(gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void()), S_OK);
-            return;
-        }
-        the_module().release_class_objects();
-        static int generation = 0;
-        test_support::touch_file(settings / L"High Level Settings.json", ++generation);
-    }
-    void prepare_again() override
-    {
-        if (create_)
-            prepare();
-        else
-            the_module().release_class_objects();
-    }
-    outcome run() override
-    {
-        outcome result;
-        result.hr = create_ ? factory_->CreateInstance(nullptr, IID_IShellFolder, folder_.put_void())
-                            : gated_get_class_object(clsid_, IID_IClassFactory, factory_.put_void());
-        return result;
-    }
-    void cleanup() override
-    {
-        folder_.reset();
-        factory_.reset();
-    }
+    return {.name = std::move(name),
+            .run = [clsid](outcome&) { return gated_get_class_object(clsid, IID_IClassFactory, the_factory.put_void()); },
+            .prepare =
+                [] {
+                    the_module().release_class_objects();
+                    static int generation = 0;
+                    test_support::touch_file(settings / L"High Level Settings.json", ++generation);
+                },
+            .prepare_again = [] { the_module().release_class_objects(); },
+            .cleanup = [] { the_factory.reset(); },
+            .codes = {CLASS_E_CLASSNOTAVAILABLE}};
+}
 
-private:
-    CLSID clsid_;
-    bool create_;
-    com_ptr<IClassFactory> factory_;
-    com_ptr<IShellFolder> folder_;
-};
-
-class initialize : public operation
+operation create_instance(std::string name, const CLSID& clsid)
 {
-public:
-    initialize(bool quick_pins, const unique_absolute_id_list& list) : quick_pins_(quick_pins), list_(list) {}
-    void prepare() override { folder_ = make_folder(quick_pins_, nullptr); }
-    outcome run() override
-    {
-        outcome result;
-        result.hr = folder_->Initialize(list_.get());
-        failing_allocator::exempt exempt;
-        for (const auto& name : folder_->names())
-            note(result.text, "{}", to_utf8(name));
-        note(result.text, "{}", to_utf8(folder_->group_path()));
-        return result;
-    }
-    void cleanup() override { folder_.reset(); }
+    return {.name = std::move(name),
+            .run = [](outcome&) { return the_factory->CreateInstance(nullptr, IID_IShellFolder, the_object.put_void()); },
+            .prepare = [clsid] { EXPECT_EQ(gated_get_class_object(clsid, IID_IClassFactory, the_factory.put_void()), S_OK); },
+            .cleanup =
+                [] {
+                    the_object.reset();
+                    the_factory.reset();
+                },
+            .codes = {}};
+}
 
-private:
-    bool quick_pins_;
-    const unique_absolute_id_list& list_;
-    com_ptr<search_and_action_shell_folder> folder_;
-};
-
-// Internal calls that report running out of memory by throwing.
-class throwing_call : public operation
+operation initialize(std::string name, bool quick_pins, const unique_absolute_id_list& list)
 {
-public:
-    using body = std::function<HRESULT(std::string&)>;
-    explicit throwing_call(body call, std::function<void()> before = {}, std::string degraded = {})
-        : call_(std::move(call)), before_(std::move(before)), degraded_(std::move(degraded))
-    {
-    }
-    void prepare() override
-    {
-        if (before_)
-            before_();
-    }
-    void prepare_again() override {}
-    outcome run() override
-    {
-        outcome result;
-        try
-        {
-            result.hr = call_(result.text);
-        }
-        catch (const std::bad_alloc&)
-        {
-            result.hr = E_OUTOFMEMORY;
-        }
-        catch (...)
-        {
-            result.hr = E_UNEXPECTED;
-        }
-        return result;
-    }
-    // A success that the call is allowed to give when memory runs out.
-    bool allowed(const outcome& failed, const outcome&) const override
-    {
-        return !degraded_.empty() && failed.hr == S_OK && failed.text == degraded_;
-    }
+    return {.name = std::move(name),
+            .run =
+                [&list](outcome& result) {
+                    const HRESULT hr = the_folder->Initialize(list.get());
+                    failing_allocator::exempt exempt;
+                    for (const auto& folder_name : the_folder->names())
+                        note(result.text, "{}", to_utf8(folder_name));
+                    note(result.text, "{}", to_utf8(the_folder->group_path()));
+                    return hr;
+                },
+            .prepare = [quick_pins] { the_folder = make_folder(quick_pins, nullptr); },
+            .cleanup = [] { the_folder.reset(); },
+            .codes = {}};
+}
 
-private:
-    body call_;
-    std::function<void()> before_;
-    std::string degraded_;
-};
-
-// The first look at a volume: a fresh guard probes it on a thread of its own. The run after a failed one
-// asks the same guard, which must not have taken the volume for one that does not answer.
-class first_volume_probe : public throwing_call
+// Internal calls that report running out of memory by throwing; the run after a failed one finds the
+// state the failure left.
+operation throwing(std::string name, std::function<HRESULT(std::string&)> call, std::vector<HRESULT> codes = {E_FAIL})
 {
-public:
-    first_volume_probe()
-        : throwing_call([this](std::string& t) {
-              try
-              {
-                  note(t, "{}", guard_->is_responsive(L"C:\\windows\\system32\\shell32.dll"));
-              }
-              catch (const std::system_error&)
-              {
-                  return E_FAIL;
-              }
-              return S_OK;
-          })
-    {
-    }
-    void prepare() override { guard_.emplace(volume_guard::system_environment()); }
-
-private:
-    std::optional<volume_guard> guard_;
-};
+    return {.name = std::move(name),
+            .run =
+                [call](outcome& result) {
+                    try
+                    {
+                        return call(result.text);
+                    }
+                    catch (const std::bad_alloc&)
+                    {
+                        return E_OUTOFMEMORY;
+                    }
+                    catch (...)
+                    {
+                        return E_UNEXPECTED;
+                    }
+                },
+            .prepare_again = [] {},
+            .codes = std::move(codes)};
+}
 
 // A settings file read by a new object of its class, as the folder reads them, listing what it holds.
 template <class Settings, class List>
-std::unique_ptr<operation> load(List list)
+operation load(std::string name, List list)
 {
-    return std::make_unique<throwing_call>([list](std::string& t) {
+    return throwing(std::move(name), [list](std::string& t) {
         Settings file(module_instance);
         if (!file.load(false))
             return E_FAIL;
@@ -1095,178 +976,173 @@ std::string log_tail()
 
 // ---- The table -------------------------------------------------------------------------------------
 
-struct row
-{
-    std::string name;
-    std::unique_ptr<operation> op;
-    // The failure codes the operation may answer besides E_OUTOFMEMORY.
-    std::vector<HRESULT> codes = {E_FAIL};
-};
-
-template <class T, class... Args>
-std::unique_ptr<operation> make(Args&&... args)
-{
-    return std::make_unique<T>(std::forward<Args>(args)...);
-}
-
 // Every operation, in the order they run.
-std::vector<row> operations(world& w)
+std::vector<operation> operations(world& w)
 {
-    std::vector<row> rows;
-    // A call on a fresh folder at `list`.
-    const auto call = [&](std::string name, bool quick_pins, const unique_absolute_id_list& list, folder_call::body body) {
-        rows.push_back({std::move(name), make<folder_call>(quick_pins, list, std::move(body))});
-    };
     const auto object = [&](const char* name, bool quick_pins, const unique_absolute_id_list& list,
                             const unique_child_id& item, REFIID riid) {
-        call(std::string("GetUIObjectOf: ") + name, quick_pins, list,
-             [&item, riid](auto& f, auto& t) { return ui_object(f, item.get(), riid, t); });
+        return on_folder(std::string("GetUIObjectOf: ") + name, quick_pins, list,
+                         [&item, riid](auto& f, auto& t) { return ui_object(f, item.get(), riid, t); });
     };
-    using cache = enumeration::cache_state;
     const auto files = w.scratch.path() / L"files";
-
-    // The module's entry and the folders' creation.
-    rows.push_back({"DllGetClassObject Sortwell", make<class_object>(CLSID_search_and_action_shell_folder, false),
-                    {CLASS_E_CLASSNOTAVAILABLE}});
-    rows.push_back({"DllGetClassObject Quick pins", make<class_object>(CLSID_quick_pins_shell_folder, false),
-                    {CLASS_E_CLASSNOTAVAILABLE}});
-    rows.push_back({"CreateInstance Sortwell", make<class_object>(CLSID_search_and_action_shell_folder, true), {}});
-    rows.push_back({"CreateInstance Quick pins", make<class_object>(CLSID_quick_pins_shell_folder, true), {}});
-    rows.push_back({"Initialize at a saved search", make<initialize>(false, w.search_list), {}});
-    rows.push_back({"Initialize at a pin group", make<initialize>(true, w.group_list), {}});
-
-    // Enumerations.
-    rows.push_back({"EnumObjects, Next: Sortwell root", make<enumeration>(false, w.sortwell_root)});
-    rows.push_back({"EnumObjects, Next: organised folder", make<enumeration>(false, w.folder_list)});
-    rows.push_back({"EnumObjects, Next: saved search, cached", make<enumeration>(false, w.search_list, cache::cached)});
-    rows.push_back({"EnumObjects, Next: saved search, not cached", make<enumeration>(false, w.search_list, cache::evicted)});
-    rows.push_back({"EnumObjects, Next: saved search, waiting for another view's search",
-                    make<waiting_enumeration>(w.search_list)});
-    rows.push_back({"EnumObjects, Next: Quick pins root", make<enumeration>(true, w.quick_pins_root)});
-    rows.push_back({"EnumObjects, Next: pin group", make<enumeration>(true, w.group_list)});
-
-    // Names, attributes, details and renaming.
-    call("BindToObject: organised folder and saved search", false, w.sortwell_root, [&](auto& f, auto& t) {
-        unique_relative_id_list both(reinterpret_cast<PIDLIST_RELATIVE>(
-            ILCombine(reinterpret_cast<PCIDLIST_ABSOLUTE>(w.folder_item.get()), w.search_item.get())));
-        return both ? bind_and_name(f, both.get(), t) : E_OUTOFMEMORY;
-    });
-    call("BindToObject: pin group", true, w.quick_pins_root,
-         [&](auto& f, auto& t) { return bind_and_name(f, w.group_item.get(), t); });
-    call("ParseDisplayName: folder and saved search", false, w.sortwell_root,
-         [](auto& f, auto& t) { return parse_and_name(f, L"ratings\\★★★", t); });
-    call("ParseDisplayName: pin group and pin", true, w.quick_pins_root, [](auto& f, auto& t) {
-        return parse_and_name(f, L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}\\Work\\a.jpg", t);
-    });
-    call("GetDisplayNameOf: saved search", false, w.folder_list,
-         [&](auto& f, auto& t) { return names_of(f, w.search_item.get(), t); });
-    call("GetDisplayNameOf: result", false, w.search_list, [&](auto& f, auto& t) { return names_of(f, w.result_item.get(), t); });
-    call("GetDisplayNameOf: pin group", true, w.quick_pins_root,
-         [&](auto& f, auto& t) { return names_of(f, w.group_item.get(), t); });
-    call("GetAttributesOf: result", false, w.search_list,
-         [&](auto& f, auto& t) { return attributes_of(f, w.result_item.get(), t); });
-    call("GetAttributesOf: pin group", true, w.quick_pins_root,
-         [&](auto& f, auto& t) { return attributes_of(f, w.group_item.get(), t); });
-    // The folder remembers the real parents of the identifiers asked about last; a file whose stamp
-    // changed since then is parsed and bound afresh, which every run here makes it do.
-    call("GetDetailsOf, GetDetailsEx: result, changed since last asked", false, w.search_list, [&](auto& f, auto& t) {
-        static std::uint64_t generation = 0;
-        own_item_data(w.changing_result.get())->stamp = ++generation;
-        return details_of(f, w.changing_result.get(), t);
-    });
-    call("GetDetailsOf, GetDetailsEx: saved search", false, w.folder_list,
-         [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); });
-    call("CompareIDs: results", false, w.search_list,
-         [&](auto& f, auto& t) { return compare(f, w.result_item.get(), w.other_result_item.get(), t); });
-    call("CompareIDs: saved search and target", false, w.folder_list,
-         [&](auto& f, auto& t) { return compare(f, w.search_item.get(), w.target_item.get(), t); });
-    rows.push_back({"SetNameOf: result", make<set_name>(false, w.search_list, w.result_item, L"a renamed.jpg", L"a.jpg",
-                                                        files / L"a renamed.jpg", files / L"a.jpg")});
-    rows.push_back({"SetNameOf: pin", make<set_name>(true, w.group_list, w.pin_item, L"a renamed", L"a.jpg",
-                                                     w.group() / L"1. a renamed.lnk", w.group() / L"1. a.jpg.lnk")});
-
-    // UI objects, menus and drops.
-    object("organised folder, IExtractIconW", false, w.sortwell_root, w.folder_item, IID_IExtractIconW);
-    object("organised folder, IDataObject", false, w.sortwell_root, w.folder_item, IID_IDataObject);
-    object("saved search, IContextMenu", false, w.folder_list, w.search_item, IID_IContextMenu);
-    object("saved search, IDropTarget", false, w.folder_list, w.search_item, IID_IDropTarget);
-    object("saved search, IExtractIconW", false, w.folder_list, w.search_item, IID_IExtractIconW);
-    object("result, IContextMenu", false, w.search_list, w.result_item, IID_IContextMenu);
-    object("result, IDataObject", false, w.search_list, w.result_item, IID_IDataObject);
-    object("result, IExtractIconW", false, w.search_list, w.result_item, IID_IExtractIconW);
-    object("pin group, IContextMenu", true, w.quick_pins_root, w.group_item, IID_IContextMenu);
-    object("pin group, IDataObject", true, w.quick_pins_root, w.group_item, IID_IDataObject);
-    object("pin group, IDropTarget", true, w.quick_pins_root, w.group_item, IID_IDropTarget);
-    object("pin group, IExtractIconW", true, w.quick_pins_root, w.group_item, IID_IExtractIconW);
-    object("pin, IContextMenu", true, w.group_list, w.pin_item, IID_IContextMenu);
-    call("GetUIObjectOf: two results, IContextMenu", false, w.search_list, [&](auto& f, auto&) {
-        PCUITEMID_CHILD both[] = {w.result_item.get(), w.other_result_item.get()};
-        com_ptr<IContextMenu> menu;
-        return f.GetUIObjectOf(nullptr, 2, both, IID_IContextMenu, nullptr, menu.put_void());
-    });
-    call("CreateViewObject: IShellView of a saved search", false, w.search_list, [](auto& f, auto&) {
-        com_ptr<IShellView> view;
-        return f.CreateViewObject(nullptr, IID_IShellView, view.put_void());
-    });
-    call("Folder-item menu: QueryContextMenu, InvokeCommand Customize", false, w.folder_list,
-         [&](auto& f, auto& t) { return menu_command(f, w.search_item.get(), "VLM.CustomizeSortwell", true, t); });
-    rows.push_back({"Result menu: QueryContextMenu, InvokeCommand copy", make<result_menu_command>(w)});
-    rows.push_back({"Drop onto a saved search", make<drop>(false, w.folder_list, w.search_item)});
-    rows.push_back({"Drop onto a pin group", make<drop>(true, w.quick_pins_root, w.inbox_item)});
-
-    // Settings, the Menuwright model and the log. The process's suite settings read the file again after
-    // it changed; a failed read must not make them believe they are up to date.
-    rows.push_back({"Load the suite settings", make<throwing_call>(
-                                                   [](std::string& t) {
-                                                       auto& file = high_level_settings::get_high_level_settings();
-                                                       if (!file.load(false))
-                                                           return E_FAIL;
-                                                       failing_allocator::exempt exempt;
-                                                       for (const auto& [id, app] : file.apps())
-                                                           note(t, "{} {} {}", id, app.status, app.settings.size());
-                                                       return S_OK;
-                                                   },
-                                                   [] {
-                                                       static int generation = 100;
-                                                       test_support::touch_file(settings / L"High Level Settings.json",
-                                                                                ++generation);
-                                                   })});
-    rows.push_back({"Load the namespace configuration", load<namespace_settings::settings_file>([](auto& file, auto& t) {
-                        for (const auto& folder : file.folders())
-                            note(t, "{} {}", to_utf8(folder.name), folder.queries.size());
-                    })});
-    rows.push_back({"Load the tags configuration", load<all_tags_settings::settings_file>([](auto& file, auto& t) {
-                        for (const auto& tag : file.tags())
-                            note(t, "{}", to_utf8(tag.name));
-                    })});
-    rows.push_back({"Load the people configuration", load<all_people_settings::settings_file>([](auto& file, auto& t) {
-                        for (const auto& person : file.people())
-                            note(t, "{}", to_utf8(person.name));
-                    })});
-    rows.push_back({"Load the Menuwright model", make<throwing_call>([](std::string& t) {
-                        const auto groups = load_pin_group_records();
-                        failing_allocator::exempt exempt;
-                        for (const auto& group : groups)
-                            note(t, "{} {}", to_utf8(group.name), to_utf8(group.folder));
-                        return S_OK;
-                    }),
-                    {}});
-    rows.push_back({"Volume guard: first look at a volume", make<first_volume_probe>(), {}});
+    // A fresh guard probes a volume on a thread of its own; the run after a failed one asks the same
+    // guard, which must not have taken the volume for one that does not answer.
+    auto first_look = throwing("Volume guard: first look at a volume", [](std::string& t) {
+        try
+        {
+            note(t, "{}", the_guard->is_responsive(L"C:\\windows\\system32\\shell32.dll"));
+        }
+        catch (const std::system_error&)
+        {
+            return E_FAIL;
+        }
+        return S_OK;
+    }, {});
+    first_look.prepare = [] { the_guard.emplace(volume_guard::system_environment()); };
     // A line that cannot be made is dropped whole.
-    rows.push_back({"Write a log line", make<throwing_call>(
-                                            [](std::string& t) {
-                                                static int line = 0;
-                                                const int number = ++line;
-                                                log_message(log_level::info, L"allocation failure test line {} ★", number);
-                                                failing_allocator::exempt exempt;
-                                                note(t, "{}", log_tail().ends_with(fmt::format("test line {} ★\n", number))
-                                                                  ? "written"
-                                                                  : "missing");
-                                                return S_OK;
-                                            },
-                                            std::function<void()>{}, std::string("missing\n")),
-                    {}});
-    return rows;
+    auto log_line = throwing("Write a log line", [](std::string& t) {
+        static int line = 0;
+        const int number = ++line;
+        log_message(log_level::info, L"allocation failure test line {} ★", number);
+        failing_allocator::exempt exempt;
+        note(t, "{}", log_tail().ends_with(fmt::format("test line {} ★\n", number)) ? "written" : "missing");
+        return S_OK;
+    }, {});
+    log_line.allowed = [](const outcome& failed, const outcome&) { return failed.hr == S_OK && failed.text == "missing\n"; };
+    // The process's suite settings read the file again after it changed; a failed read must not make them
+    // believe they are up to date.
+    auto suite_settings = throwing("Load the suite settings", [](std::string& t) {
+        auto& file = high_level_settings::get_high_level_settings();
+        if (!file.load(false))
+            return E_FAIL;
+        failing_allocator::exempt exempt;
+        for (const auto& [id, app] : file.apps())
+            note(t, "{} {} {}", id, app.status, app.settings.size());
+        return S_OK;
+    });
+    suite_settings.prepare = [] {
+        static int generation = 100;
+        test_support::touch_file(settings / L"High Level Settings.json", ++generation);
+    };
+
+    return {
+             // The module's entry and the folders' creation.
+             get_class_object("DllGetClassObject Sortwell", CLSID_search_and_action_shell_folder),
+             get_class_object("DllGetClassObject Quick pins", CLSID_quick_pins_shell_folder),
+             create_instance("CreateInstance Sortwell", CLSID_search_and_action_shell_folder),
+             create_instance("CreateInstance Quick pins", CLSID_quick_pins_shell_folder),
+             initialize("Initialize at a saved search", false, w.search_list),
+             initialize("Initialize at a pin group", true, w.group_list),
+             // Enumerations.
+             enumeration("EnumObjects, Next: Sortwell root", false, w.sortwell_root),
+             enumeration("EnumObjects, Next: organised folder", false, w.folder_list),
+             enumeration("EnumObjects, Next: saved search, cached", false, w.search_list, cache_state::cached),
+             enumeration("EnumObjects, Next: saved search, not cached", false, w.search_list, cache_state::evicted),
+             waiting_enumeration("EnumObjects, Next: saved search, waiting for another view's search", w.search_list),
+             enumeration("EnumObjects, Next: Quick pins root", true, w.quick_pins_root),
+             enumeration("EnumObjects, Next: pin group", true, w.group_list),
+             // Names, attributes, details and renaming.
+             on_folder("BindToObject: organised folder and saved search", false, w.sortwell_root,
+                       [&](auto& f, auto& t) {
+                           unique_relative_id_list both(reinterpret_cast<PIDLIST_RELATIVE>(
+                               ILCombine(reinterpret_cast<PCIDLIST_ABSOLUTE>(w.folder_item.get()), w.search_item.get())));
+                           return both ? bind_and_name(f, both.get(), t) : E_OUTOFMEMORY;
+                       }),
+             on_folder("BindToObject: pin group", true, w.quick_pins_root,
+                       [&](auto& f, auto& t) { return bind_and_name(f, w.group_item.get(), t); }),
+             on_folder("ParseDisplayName: folder and saved search", false, w.sortwell_root,
+                       [](auto& f, auto& t) { return parse_and_name(f, L"ratings\\★★★", t); }),
+             on_folder("ParseDisplayName: pin group and pin", true, w.quick_pins_root,
+                       [](auto& f, auto& t) {
+                           return parse_and_name(f, L"::{EA1CD75E-C7FD-4FF7-B0A1-22FE9B594A6E}\\Work\\a.jpg", t);
+                       }),
+             on_folder("GetDisplayNameOf: saved search", false, w.folder_list,
+                       [&](auto& f, auto& t) { return names_of(f, w.search_item.get(), t); }),
+             on_folder("GetDisplayNameOf: result", false, w.search_list,
+                       [&](auto& f, auto& t) { return names_of(f, w.result_item.get(), t); }),
+             on_folder("GetDisplayNameOf: pin group", true, w.quick_pins_root,
+                       [&](auto& f, auto& t) { return names_of(f, w.group_item.get(), t); }),
+             on_folder("GetAttributesOf: result", false, w.search_list,
+                       [&](auto& f, auto& t) { return attributes_of(f, w.result_item.get(), t); }),
+             on_folder("GetAttributesOf: pin group", true, w.quick_pins_root,
+                       [&](auto& f, auto& t) { return attributes_of(f, w.group_item.get(), t); }),
+             // The folder remembers the real parents of the identifiers asked about last; a file whose stamp
+             // changed since then is parsed and bound afresh, which every run here makes it do.
+             on_folder("GetDetailsOf, GetDetailsEx: result, changed since last asked", false, w.search_list,
+                       [&](auto& f, auto& t) {
+                           static std::uint64_t generation = 0;
+                           own_item_data(w.changing_result.get())->stamp = ++generation;
+                           return details_of(f, w.changing_result.get(), t);
+                       }),
+             on_folder("GetDetailsOf, GetDetailsEx: saved search", false, w.folder_list,
+                       [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); }),
+             on_folder("CompareIDs: results", false, w.search_list,
+                       [&](auto& f, auto& t) { return compare(f, w.result_item.get(), w.other_result_item.get(), t); }),
+             on_folder("CompareIDs: saved search and target", false, w.folder_list,
+                       [&](auto& f, auto& t) { return compare(f, w.search_item.get(), w.target_item.get(), t); }),
+             set_name("SetNameOf: result", false, w.search_list, w.result_item, L"a renamed.jpg", L"a.jpg",
+                      files / L"a renamed.jpg", files / L"a.jpg"),
+             set_name("SetNameOf: pin", true, w.group_list, w.pin_item, L"a renamed", L"a.jpg",
+                      w.group() / L"1. a renamed.lnk", w.group() / L"1. a.jpg.lnk"),
+             // UI objects, menus and drops.
+             object("organised folder, IExtractIconW", false, w.sortwell_root, w.folder_item, IID_IExtractIconW),
+             object("organised folder, IDataObject", false, w.sortwell_root, w.folder_item, IID_IDataObject),
+             object("saved search, IContextMenu", false, w.folder_list, w.search_item, IID_IContextMenu),
+             object("saved search, IDropTarget", false, w.folder_list, w.search_item, IID_IDropTarget),
+             object("saved search, IExtractIconW", false, w.folder_list, w.search_item, IID_IExtractIconW),
+             object("result, IContextMenu", false, w.search_list, w.result_item, IID_IContextMenu),
+             object("result, IDataObject", false, w.search_list, w.result_item, IID_IDataObject),
+             object("result, IExtractIconW", false, w.search_list, w.result_item, IID_IExtractIconW),
+             object("pin group, IContextMenu", true, w.quick_pins_root, w.group_item, IID_IContextMenu),
+             object("pin group, IDataObject", true, w.quick_pins_root, w.group_item, IID_IDataObject),
+             object("pin group, IDropTarget", true, w.quick_pins_root, w.group_item, IID_IDropTarget),
+             object("pin group, IExtractIconW", true, w.quick_pins_root, w.group_item, IID_IExtractIconW),
+             object("pin, IContextMenu", true, w.group_list, w.pin_item, IID_IContextMenu),
+             on_folder("GetUIObjectOf: two results, IContextMenu", false, w.search_list,
+                       [&](auto& f, auto&) {
+                           PCUITEMID_CHILD both[] = {w.result_item.get(), w.other_result_item.get()};
+                           com_ptr<IContextMenu> menu;
+                           return f.GetUIObjectOf(nullptr, 2, both, IID_IContextMenu, nullptr, menu.put_void());
+                       }),
+             on_folder("CreateViewObject: IShellView of a saved search", false, w.search_list,
+                       [](auto& f, auto&) {
+                           com_ptr<IShellView> view;
+                           return f.CreateViewObject(nullptr, IID_IShellView, view.put_void());
+                       }),
+             on_folder("Folder-item menu: QueryContextMenu, InvokeCommand Customize", false, w.folder_list,
+                       [&](auto& f, auto& t) { return menu_command(f, w.search_item.get(), "VLM.CustomizeSortwell", true, t); }),
+             result_menu_copy(w),
+             drop("Drop onto a saved search", false, w.folder_list, w.search_item),
+             drop("Drop onto a pin group", true, w.quick_pins_root, w.inbox_item),
+             // Settings, the Menuwright model and the log.
+             suite_settings,
+             load<namespace_settings::settings_file>("Load the namespace configuration",
+                                                     [](auto& file, auto& t) {
+                                                         for (const auto& folder : file.folders())
+                                                             note(t, "{} {}", to_utf8(folder.name), folder.queries.size());
+                                                     }),
+             load<all_tags_settings::settings_file>("Load the tags configuration",
+                                                    [](auto& file, auto& t) {
+                                                        for (const auto& tag : file.tags())
+                                                            note(t, "{}", to_utf8(tag.name));
+                                                    }),
+             load<all_people_settings::settings_file>("Load the people configuration",
+                                                      [](auto& file, auto& t) {
+                                                          for (const auto& person : file.people())
+                                                              note(t, "{}", to_utf8(person.name));
+                                                      }),
+             throwing("Load the Menuwright model",
+                      [](std::string& t) {
+                          const auto groups = load_pin_group_records();
+                          failing_allocator::exempt exempt;
+                          for (const auto& group : groups)
+                              note(t, "{} {}", to_utf8(group.name), to_utf8(group.folder));
+                          return S_OK;
+                      },
+                      {}),
+             first_look,
+             log_line,
+    };
 }
 
 TEST(allocation_failures, every_operation_answers_releases_and_recovers_at_every_failing_allocation)
@@ -1275,21 +1151,23 @@ TEST(allocation_failures, every_operation_answers_releases_and_recovers_at_every
     ASSERT_EQ(CoRegisterMallocSpy(&task_memory), S_OK);
     {
         world w;
-        for (auto& row : operations(w))
+        the_world = &w;
+        listed.reserve(64);
+        for (const auto& op : operations(w))
         {
             const ULONGLONG started = GetTickCount64();
-            the_world = &w;
-            auto result = drive(row.name, *row.op, row.codes);
+            auto result = drive(op);
             std::string answers;
             for (const auto& [code, count] : result.answers)
                 answers += fmt::format(" {} x{}", code, count);
             std::printf("%-72s %5llu allocation points (%llu on other threads) in %.1f s; answers:%s\n",
-                        row.name.c_str(), static_cast<unsigned long long>(result.points),
+                        op.name.c_str(), static_cast<unsigned long long>(result.points),
                         static_cast<unsigned long long>(result.on_other_threads), (GetTickCount64() - started) / 1000.0,
                         answers.c_str());
             std::fflush(stdout);
             reports.push_back(std::move(result));
         }
+        the_guard.reset();
         the_world = nullptr;
     }
     CoRevokeMallocSpy();
