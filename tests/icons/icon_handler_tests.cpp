@@ -307,26 +307,12 @@ TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_
     }
 }
 
-TEST(icon_handler, a_missing_icon_file_is_reported_once_per_call_and_still_returned)
+// Through the handler, as the shell asks: a group shows its own folder's icon, not cached, or the generic
+// folder icon once its folder is gone; a configured icon file that is missing is still named, with a
+// warning at every call; results, pins, the root and unknown kinds get the empty location.
+TEST(icon_handler, every_kind_of_item_gets_its_location_and_flags)
 {
-    const auto missing = test_support::executable_folder() / L"Content" / L"Icons" / L"Missing rating.ico";
-    const auto item = create_search_item({.name = L"Ratings"}, {.name = L"Unrated", .icon = L"Content\\Icons\\Missing rating.ico"},
-                                         {}, {});
-    test_support::log_capture log;
-    for (int call = 0; call < 2; ++call)
-    {
-        const location at = location_of(item);
-        EXPECT_EQ(at.hr, S_OK);
-        EXPECT_EQ(at.file, missing.wstring());
-        EXPECT_EQ(at.index, 0);
-        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
-    }
-    EXPECT_EQ(wide(log.messages()), (std::vector<std::wstring>{warning_for(missing), warning_for(missing)}));
-}
-
-TEST(icon_handler, groups_show_their_folder_icon_and_fall_back_to_the_generic_one)
-{
-    test_support::scratch_folder scratch(L"icon handler groups");
+    test_support::scratch_folder scratch(L"icon handler kinds");
     // A folder's own icon location comes from the folder itself. A desktop.ini with IconFile and
     // IconIndex would be the natural case, but Wine 8 answers it with an unreliable file name (empty for
     // an ANSI desktop.ini, often stale memory for a UTF-16 one): a plain folder, whose location Wine
@@ -340,46 +326,50 @@ TEST(icon_handler, groups_show_their_folder_icon_and_fall_back_to_the_generic_on
     ASSERT_NE(SHGetFileInfoW(L"C:\\no such folder", FILE_ATTRIBUTE_DIRECTORY, &generic, sizeof(generic),
                              SHGFI_ICONLOCATION | SHGFI_USEFILEATTRIBUTES),
               0u);
-
-    test_support::log_capture log;
-    const location present = location_of(create_group_item_from_parts(custom.wstring(), L"Holiday"));
-    EXPECT_EQ(present.hr, S_OK);
-    EXPECT_EQ(present.flags, static_cast<UINT>(GIL_PERINSTANCE | GIL_DONTCACHE));
-    EXPECT_EQ(present.file, own.szDisplayName);
-    EXPECT_EQ(present.index, own.iIcon);
-
-    const location vanished = location_of(create_group_item_from_parts((scratch.path() / L"Gone").wstring(), L"Gone"));
-    EXPECT_EQ(vanished.hr, S_OK);
-    EXPECT_EQ(vanished.flags, static_cast<UINT>(GIL_PERINSTANCE));
-    EXPECT_EQ(vanished.file, generic.szDisplayName);
-    EXPECT_EQ(vanished.index, generic.iIcon);
-    EXPECT_FALSE(vanished.file.empty());
-    EXPECT_TRUE(log.messages().empty());
-}
-
-TEST(icon_handler, results_pins_and_the_root_get_the_empty_location)
-{
-    test_support::scratch_folder scratch(L"icon handler empty");
+    ASSERT_NE(generic.szDisplayName[0], L'\0');
+    const auto missing = test_support::executable_folder() / L"Content" / L"Icons" / L"Missing rating.ico";
     const auto file = scratch.path() / L"photo.jpg";
     test_support::write_file(file, "jpeg");
-    unique_child_id root = create_empty_result_item();
-    own_item_data(root.get())->kind = static_cast<std::uint8_t>(item_kind::root);
-    unique_child_id stray_kind = create_empty_result_item();
-    own_item_data(stray_kind.get())->kind = 9;
-    const unique_child_id items[] = {
-        create_result_item(file.wstring(), {}, {}),
-        create_pin_item_from_parts(file.wstring(), L"photo", (scratch.path() / L"photo.lnk").wstring()),
-        std::move(root),
-        std::move(stray_kind),
+    const auto with_kind = [](std::uint8_t kind) {
+        auto item = create_empty_result_item();
+        own_item_data(item.get())->kind = kind;
+        return item;
     };
-    for (const auto& item : items)
+    const struct
     {
-        SCOPED_TRACE(static_cast<int>(own_item_data(item.get())->kind));
-        const location at = location_of(item);
-        EXPECT_EQ(at.hr, S_OK);
-        EXPECT_EQ(at.file, L"");
-        EXPECT_EQ(at.index, 0);
-        EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
+        const char* name;
+        unique_child_id item;
+        std::wstring file;
+        int index;
+        UINT flags;
+        std::vector<std::wstring> warnings;
+    } rows[] = {
+        {"group", create_group_item_from_parts(custom.wstring(), L"Holiday"), own.szDisplayName, own.iIcon,
+         GIL_PERINSTANCE | GIL_DONTCACHE, {}},
+        {"group whose folder is gone", create_group_item_from_parts((scratch.path() / L"Gone").wstring(), L"Gone"),
+         generic.szDisplayName, generic.iIcon, GIL_PERINSTANCE, {}},
+        {"search whose icon file is missing",
+         create_search_item({.name = L"Ratings"}, {.name = L"Unrated", .icon = L"Content\\Icons\\Missing rating.ico"}, {}, {}),
+         missing.wstring(), 0, GIL_PERINSTANCE, {warning_for(missing)}},
+        {"result", create_result_item(file.wstring(), {}, {}), L"", 0, GIL_PERINSTANCE, {}},
+        {"pin", create_pin_item_from_parts(file.wstring(), L"photo", (scratch.path() / L"photo.lnk").wstring()), L"", 0,
+         GIL_PERINSTANCE, {}},
+        {"root", with_kind(static_cast<std::uint8_t>(item_kind::root)), L"", 0, GIL_PERINSTANCE, {}},
+        {"unknown kind", with_kind(9), L"", 0, GIL_PERINSTANCE, {}},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        for (int call = 0; call < 2; ++call)
+        {
+            test_support::log_capture log;
+            const location at = location_of(row.item);
+            EXPECT_EQ(at.hr, S_OK);
+            EXPECT_EQ(at.file, row.file);
+            EXPECT_EQ(at.index, row.index);
+            EXPECT_EQ(at.flags, row.flags);
+            EXPECT_EQ(wide(log.messages()), row.warnings);
+        }
     }
 }
 
