@@ -21,47 +21,28 @@ std::string hex(HRESULT hr)
     return fmt::format("0x{:08X}", hresult_bits(hr));
 }
 
-class result_data_object_test : public ::testing::Test
+TEST(result_data_object, passes_everything_through)
 {
-protected:
-    void SetUp() override
-    {
-        for (const auto* name : {L"a.txt", L"b.txt"})
-            test_support::write_file(scratch.path() / L"files" / name, "x");
-        std::filesystem::create_directories(scratch.path() / L"view");
-        ASSERT_EQ(SHParseDisplayName((scratch.path() / L"view").c_str(), nullptr, view.put(), 0, nullptr), S_OK);
-    }
-    void TearDown() override { EXPECT_EQ(the_module().lock_count(), 0) << "DllCanUnloadNow would answer S_FALSE"; }
-
-    std::wstring file(const wchar_t* name) const { return (scratch.path() / L"files" / name).wstring(); }
-
-    // The real file system's data object for a.txt and b.txt.
-    com_ptr<IDataObject> real_data_object() const
-    {
-        unique_absolute_id_list folder;
-        com_ptr<IShellFolder> desktop, files;
-        unique_relative_id_list a, b;
-        com_ptr<IDataObject> result;
-        if (SUCCEEDED(SHParseDisplayName((scratch.path() / L"files").c_str(), nullptr, folder.put(), 0, nullptr)) &&
-            SUCCEEDED(SHGetDesktopFolder(desktop.put())) &&
-            SUCCEEDED(desktop->BindToObject(folder.get(), nullptr, IID_IShellFolder, files.put_void())) &&
-            SUCCEEDED(files->ParseDisplayName(nullptr, nullptr, const_cast<LPWSTR>(L"a.txt"), nullptr, a.put(), nullptr)) &&
-            SUCCEEDED(files->ParseDisplayName(nullptr, nullptr, const_cast<LPWSTR>(L"b.txt"), nullptr, b.put(), nullptr)))
-        {
-            PCUITEMID_CHILD items[] = {reinterpret_cast<PCUITEMID_CHILD>(a.get()), reinterpret_cast<PCUITEMID_CHILD>(b.get())};
-            files->GetUIObjectOf(nullptr, 2, items, IID_IDataObject, nullptr, result.put_void());
-        }
-        return result;
-    }
-
+    // The real file system's data object for two files.
     test_support::scratch_folder scratch{L"result-data-object"};
+    std::vector<unique_absolute_id_list> lists(2);
+    com_ptr<IShellFolder> files;
+    std::vector<PCUITEMID_CHILD> items;
+    for (std::size_t i = 0; i < lists.size(); ++i)
+    {
+        test_support::write_file(scratch.path() / (L"file " + std::to_wstring(i)), "x");
+        ASSERT_EQ(SHParseDisplayName((scratch.path() / (L"file " + std::to_wstring(i))).c_str(), nullptr,
+                                     lists[i].put(), 0, nullptr),
+                  S_OK);
+        files.reset();
+        ASSERT_EQ(SHBindToParent(lists[i].get(), IID_IShellFolder, files.put_void(), nullptr), S_OK);
+        items.push_back(reinterpret_cast<PCUITEMID_CHILD>(ILFindLastID(lists[i].get())));
+    }
+    com_ptr<IDataObject> real;
+    ASSERT_EQ(files->GetUIObjectOf(nullptr, 2, items.data(), IID_IDataObject, nullptr, real.put_void()), S_OK);
     unique_absolute_id_list view;
-};
+    ASSERT_EQ(SHParseDisplayName(scratch.path().c_str(), nullptr, view.put(), 0, nullptr), S_OK);
 
-TEST_F(result_data_object_test, passes_everything_through)
-{
-    const auto real = real_data_object();
-    ASSERT_TRUE(real);
     void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(hex(create_search_result_data_object(nullptr, view.get(), {}, IID_IDataObject, &out)), hex(E_INVALIDARG));
     EXPECT_EQ(out, nullptr);
@@ -69,8 +50,8 @@ TEST_F(result_data_object_test, passes_everything_through)
               hex(E_INVALIDARG));
 
     com_ptr<IDataObject> wrapped;
-    ASSERT_EQ(hex(create_search_result_data_object(real.get(), view.get(), {file(L"a.txt"), file(L"b.txt")},
-                                                   IID_IDataObject, wrapped.put_void())),
+    const std::vector<std::wstring> paths = {(scratch.path() / L"file 0").wstring(), (scratch.path() / L"file 1").wstring()};
+    ASSERT_EQ(hex(create_search_result_data_object(real.get(), view.get(), paths, IID_IDataObject, wrapped.put_void())),
               hex(S_OK));
     EXPECT_NE(wrapped.get(), real.get());
     EXPECT_EQ(hex(wrapped->QueryInterface(IID_IDataObject, nullptr)), hex(E_POINTER));
@@ -92,6 +73,7 @@ TEST_F(result_data_object_test, passes_everything_through)
     EXPECT_EQ(hex(wrapped->EnumFormatEtc(DATADIR_GET, formats.put())),
               hex(real->EnumFormatEtc(DATADIR_GET, real_formats.put())));
     EXPECT_EQ(hex(wrapped->DUnadvise(7)), hex(real->DUnadvise(7)));
+    wrapped.reset();
+    EXPECT_EQ(the_module().lock_count(), 0) << "DllCanUnloadNow would answer S_FALSE";
 }
-
 } // namespace
