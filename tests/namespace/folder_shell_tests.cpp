@@ -46,14 +46,12 @@ HRESULT dll_can_unload_within(DWORD milliseconds)
     return hr;
 }
 
-unique_absolute_id_list parse(const std::wstring& name, HRESULT* result = nullptr)
+// The shell parses our parsing names (their failures: folder_tree_tests; browsing by them:
+// explorer_browser_tests).
+unique_absolute_id_list parse(const std::wstring& name)
 {
     PIDLIST_ABSOLUTE list = nullptr;
-    const HRESULT hr = SHParseDisplayName(name.c_str(), nullptr, &list, 0, nullptr);
-    if (result)
-        *result = hr;
-    else
-        EXPECT_EQ(hex(hr), hex(S_OK)) << to_utf8(name);
+    EXPECT_EQ(hex(SHParseDisplayName(name.c_str(), nullptr, &list, 0, nullptr)), hex(S_OK)) << to_utf8(name);
     return unique_absolute_id_list(list);
 }
 
@@ -64,13 +62,6 @@ com_ptr<IShellFolder> bind_from_desktop(PCIDLIST_ABSOLUTE list)
     EXPECT_EQ(SHGetDesktopFolder(desktop.put()), S_OK);
     EXPECT_EQ(hex(desktop->BindToObject(list, nullptr, IID_IShellFolder, folder.put_void())), hex(S_OK));
     return folder;
-}
-
-std::wstring normal_name(PCIDLIST_ABSOLUTE list)
-{
-    unique_cotaskmem_string name;
-    EXPECT_EQ(SHGetNameFromIDList(list, SIGDN_NORMALDISPLAY, name.put()), S_OK);
-    return name ? std::wstring(name.get()) : std::wstring();
 }
 
 // The index lists the newest file first; the tests compare the sets.
@@ -128,25 +119,6 @@ protected:
     test_support::scratch_folder scratch_{L"folder-shell"};
     com_ptr<ISearchManager> keep_loaded_;
 };
-
-// The desktop hands the rest after the root's parsing name to our root folder (the folders' own parsing:
-// folder_tree_tests).
-TEST_F(folder_shell, the_shell_parses_the_roots_names)
-{
-    const auto search = parse(main_root + L"\\Ratings\\★★★");
-    ASSERT_TRUE(search);
-    EXPECT_EQ(normal_name(search.get()), L"★★★");
-    const auto* last = reinterpret_cast<PCUITEMID_CHILD>(ILFindLastID(search.get()));
-    ASSERT_NE(own_item_data(last), nullptr);
-    EXPECT_EQ(item_path(own_item_data(last)), main_root + L"\\Ratings\\★★★");
-    EXPECT_EQ(normal_name(parse(main_root + L"\\ratings").get()), L"Ratings") << "the configured case";
-
-    HRESULT hr = S_OK;
-    EXPECT_FALSE(parse(main_root + L"\\Ratings\\★★★\\deeper", &hr));
-    EXPECT_TRUE(FAILED(hr));
-    EXPECT_FALSE(parse(main_root + L"\\No such folder", &hr));
-    EXPECT_TRUE(FAILED(hr));
-}
 
 // Eight views open one saved search nobody ran yet: one of them runs the query, the others wait for
 // its rows, and every view gets every row exactly once.
