@@ -277,42 +277,7 @@ unique_child_id pin(std::uint16_t order, const wchar_t* name, const std::wstring
     return item;
 }
 
-TEST_F(folder_details, ordered_items_sort_by_their_number_then_name_and_unordered_ones_last)
-{
-    const auto folder = make_root(true);
-    const auto a = file(L"a.txt");
-    const auto b = file(L"b.txt");
-    const auto c = file(L"c.txt");
-    std::vector<unique_child_id> pins;
-    pins.push_back(pin(no_order, L"0 first by name", c));
-    pins.push_back(pin(10, L"b", b));
-    pins.push_back(pin(2, L"z", a));
-    std::sort(pins.begin(), pins.end(), [&](const auto& x, const auto& y) {
-        return order_of(folder.get(), 0, x.get(), y.get()) < 0;
-    });
-    std::vector<std::uint16_t> orders;
-    for (const auto& p : pins)
-        orders.push_back(own_item_data(p.get())->order);
-    EXPECT_EQ(orders, (std::vector<std::uint16_t>{2, 10, 999}));
-
-    // Equal paths are the same item whatever their numbers; equal keys fall back on the paths.
-    const auto same_target = pin(5, L"other name", a);
-    EXPECT_EQ(order_of(folder.get(), 0, pins[0].get(), same_target.get()), 0);
-    const auto twin = pin(2, L"z", b);
-    EXPECT_EQ(order_of(folder.get(), 0, pins[0].get(), twin.get()), -1);
-
-    // Organised folders, saved searches and groups share the ordering.
-    auto photos = create_folder_item({.name = L"Photos", .order = 3});
-    auto music = create_folder_item({.name = L"Music", .order = 20});
-    auto group = create_group_item_from_parts(scratch.path().wstring(), L"A group");
-    own_item_data(group.get())->order = 7;
-    EXPECT_EQ(order_of(folder.get(), 0, photos.get(), music.get()), -1);
-    EXPECT_EQ(order_of(folder.get(), 0, group.get(), music.get()), -1);
-    EXPECT_EQ(order_of(folder.get(), 0, photos.get(), group.get()), -1);
-    EXPECT_EQ(order_of(folder.get(), SHCIDS_ALLFIELDS, music.get(), photos.get()), 1);
-}
-
-TEST_F(folder_details, pairs_of_kinds_sort_by_the_rules_of_their_column)
+TEST_F(folder_details, pairs_of_kinds_sort_by_the_rules_of_their_column_and_ordered_items_by_number)
 {
     const auto folder = saved_search();
     const int size = desktop_column(folder.get(), size_key);
@@ -340,49 +305,62 @@ TEST_F(folder_details, pairs_of_kinds_sort_by_the_rules_of_their_column)
     own_item_data(r_upper.get())->stamp = own_item_data(r_big.get())->stamp + 1;
     const auto organised = create_folder_item({.name = L"zzz"});
     const auto search = create_search_item({.name = L"Photos"}, {.name = L"Beach", .query = L"x"}, {}, {});
+    // Ordered items: by their number, then by name; unordered ones last. Equal paths are the same item
+    // whatever their numbers.
+    const auto pins_root = make_root(true);
+    const auto p2 = pin(2, L"z", small), p10 = pin(10, L"b", big), unordered = pin(no_order, L"0 first by name", third);
+    const auto same_target = pin(5, L"other name", small), twin = pin(2, L"z", third);
+    auto photos = create_folder_item({.name = L"Photos", .order = 3});
+    auto music = create_folder_item({.name = L"Music", .order = 20});
+    auto group = create_group_item_from_parts(scratch.path().wstring(), L"A group");
+    own_item_data(group.get())->order = 7;
+    // Longer lists compare through the subfolder of their equal first items.
+    const auto root = make_root(false);
+    const auto beach = create_search_item({.name = L"Photos"}, {.name = L"Beach", .order = 2, .query = L"x"}, {}, {});
+    const auto city = create_search_item({.name = L"Photos"}, {.name = L"City", .order = 1, .query = L"y"}, {}, {});
+    const auto to_beach = combine(reinterpret_cast<PCIDLIST_ABSOLUTE>(photos.get()), beach.get());
+    const auto to_city = combine(reinterpret_cast<PCIDLIST_ABSOLUTE>(photos.get()), city.get());
 
-    const std::tuple<const char*, LPARAM, PCUITEMID_CHILD, PCUITEMID_CHILD, int> rows[] = {
-        {"name: paths", 0, r_big.get(), r_small.get(), -1},
-        {"name: paths ignoring case", 0, r_big.get(), r_upper.get(), 0},
-        {"all fields: the smaller stamp first", SHCIDS_ALLFIELDS, r_big.get(), r_upper.get(), -1},
-        {"size: the file sizes", size, r_big.get(), r_small.get(), 1},
-        {"type: the cached type texts", type, r_big.get(), r_small.get(), 1},
-        {"type: not both cached, display names", type, r_third.get(), r_small.get(), 1},
-        {"rating: the lower first", rating_column, r_big.get(), r_small.get(), 1},
-        {"rating: not both cached, paths", rating_column, r_third.get(), r_small.get(), 1},
-        {"keywords: cached lists, sorted, element by element, shorter first", keywords_column, r_big.get(),
-         r_small.get(), -1},
-        {"keywords: the identifiers' texts when not both cached", keywords_column, r_third.get(), r_fourth.get(), -1},
-        {"people: cached lists in the locale ignoring case", people_column, r_small.get(), r_big.get(), -1},
-        {"folder path: paths", 63, r_small.get(), r_big.get(), 1},
-        {"different kinds: the lower kind first", 0, organised.get(), r_big.get(), -1},
-        {"different kinds, any column", size, r_big.get(), search.get(), 1},
-        {"same virtual kind, other column: paths", size, organised.get(), organised.get(), 0},
+    const std::tuple<const char*, IShellFolder*, LPARAM, PCUIDLIST_RELATIVE, PCUIDLIST_RELATIVE, int> rows[] = {
+        {"name: paths", folder.get(), 0, r_big.get(), r_small.get(), -1},
+        {"name: paths ignoring case", folder.get(), 0, r_big.get(), r_upper.get(), 0},
+        {"all fields: the smaller stamp first", folder.get(), SHCIDS_ALLFIELDS, r_big.get(), r_upper.get(), -1},
+        {"size: the file sizes", folder.get(), size, r_big.get(), r_small.get(), 1},
+        {"type: the cached type texts", folder.get(), type, r_big.get(), r_small.get(), 1},
+        {"type: not both cached, display names", folder.get(), type, r_third.get(), r_small.get(), 1},
+        {"rating: the lower first", folder.get(), rating_column, r_big.get(), r_small.get(), 1},
+        {"rating: not both cached, paths", folder.get(), rating_column, r_third.get(), r_small.get(), 1},
+        {"keywords: cached lists, sorted, element by element, shorter first", folder.get(), keywords_column,
+         r_big.get(), r_small.get(), -1},
+        {"keywords: the identifiers' texts when not both cached", folder.get(), keywords_column, r_third.get(),
+         r_fourth.get(), -1},
+        {"people: cached lists in the locale ignoring case", folder.get(), people_column, r_small.get(), r_big.get(), -1},
+        {"folder path: paths", folder.get(), 63, r_small.get(), r_big.get(), 1},
+        {"different kinds: the lower kind first", folder.get(), 0, organised.get(), r_big.get(), -1},
+        {"different kinds, any column", folder.get(), size, r_big.get(), search.get(), 1},
+        {"same virtual kind, other column: paths", folder.get(), size, organised.get(), organised.get(), 0},
+        {"pins: by number", pins_root.get(), 0, p2.get(), p10.get(), -1},
+        {"pins: numbered before unnumbered", pins_root.get(), 0, p10.get(), unordered.get(), -1},
+        {"pins: the same target", pins_root.get(), 0, p2.get(), same_target.get(), 0},
+        {"pins: equal keys, the paths", pins_root.get(), 0, p2.get(), twin.get(), -1},
+        {"organised folders by number", pins_root.get(), 0, photos.get(), music.get(), -1},
+        {"groups share the ordering", pins_root.get(), 0, group.get(), music.get(), -1},
+        {"organised folders and groups", pins_root.get(), 0, photos.get(), group.get(), -1},
+        {"organised folders, all fields", pins_root.get(), SHCIDS_ALLFIELDS, music.get(), photos.get(), 1},
+        {"longer lists: City is number 1", root.get(), 0, to_beach.get(), to_city.get(), 1},
+        {"longer lists: the folder before what it holds", root.get(), 0, photos.get(), to_city.get(), -1},
+        {"longer lists: equal", root.get(), 0, to_city.get(), to_city.get(), 0},
     };
-    for (const auto& [name, param, a, b, expected] : rows)
+    for (const auto& [name, place, param, a, b, expected] : rows)
     {
         SCOPED_TRACE(name);
-        EXPECT_EQ(order_of(folder.get(), param, a, b), expected);
-        EXPECT_EQ(order_of(folder.get(), param, b, a), -expected) << "reversed";
+        EXPECT_EQ(order_of(place, param, a, b), expected);
+        EXPECT_EQ(order_of(place, param, b, a), -expected) << "reversed";
     }
     EXPECT_EQ(hex(folder->CompareIDs(0, nullptr, r_big.get())), hex(E_INVALIDARG));
     auto hostile = create_result_item(big, {}, {});
     own_item_data(hostile.get())->kind = 6;
     EXPECT_EQ(hex(folder->CompareIDs(0, hostile.get(), r_big.get())), hex(E_INVALIDARG));
-}
-
-TEST_F(folder_details, longer_lists_compare_through_the_subfolder_of_their_equal_first_items)
-{
-    const auto root = make_root(false);
-    const auto photos = create_folder_item({.name = L"Photos"});
-    const auto beach = create_search_item({.name = L"Photos"}, {.name = L"Beach", .order = 2, .query = L"x"}, {}, {});
-    const auto city = create_search_item({.name = L"Photos"}, {.name = L"City", .order = 1, .query = L"y"}, {}, {});
-    const auto to_beach = combine(reinterpret_cast<PCIDLIST_ABSOLUTE>(photos.get()), beach.get());
-    const auto to_city = combine(reinterpret_cast<PCIDLIST_ABSOLUTE>(photos.get()), city.get());
-    EXPECT_EQ(order_of(root.get(), 0, to_beach.get(), to_city.get()), 1) << "City is number 1";
-    EXPECT_EQ(order_of(root.get(), 0, photos.get(), to_city.get()), -1);
-    EXPECT_EQ(order_of(root.get(), 0, to_city.get(), photos.get()), 1);
-    EXPECT_EQ(order_of(root.get(), 0, to_city.get(), to_city.get()), 0);
 }
 
 TEST_F(folder_details, a_renamed_result_moves_on_disk_in_the_cache_and_in_its_identifier)
