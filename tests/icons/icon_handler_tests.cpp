@@ -50,12 +50,6 @@ location location_of(const unique_child_id& item)
     return result;
 }
 
-// A folder the configuration does not name: its icon comes from the identifier alone.
-unique_child_id organised_folder_with_icon(const std::wstring& icon)
-{
-    return create_folder_item({.name = L"Holidays", .icon = icon});
-}
-
 std::wstring warning_for(const std::filesystem::path& path)
 {
     return L"WARNING Icon file does not exist. Investigate. File: " + path.wstring();
@@ -373,11 +367,30 @@ TEST(icon_handler, every_kind_of_item_gets_its_location_and_flags)
     }
 }
 
-TEST(icon_handler, fills_the_buffer_within_its_size_and_checks_its_arguments)
+// Only our identifiers make a handler, which keeps its own copy of the item and the module's lock; it
+// fills the caller's buffer within its size and checks its arguments.
+TEST(icon_handler, takes_only_our_identifiers_keeps_its_own_copy_and_fills_the_buffer_within_its_size)
 {
-    const auto item = organised_folder_with_icon(L"C:\\Icons\\Ratings.ico");
-    const auto handler = handler_for(item);
+    const LONG locks = the_module().lock_count();
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, &out), E_INVALIDARG);
+    EXPECT_EQ(out, nullptr);
+    const unsigned char foreign[] = {4, 0, 1, 0, 0, 0};
+    EXPECT_EQ(create_icon_handler(reinterpret_cast<PCUITEMID_CHILD>(foreign), IID_IExtractIconW, &out), E_INVALIDARG);
+    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, nullptr), E_POINTER);
+    EXPECT_EQ(the_module().lock_count(), locks);
+
+    // A folder the configuration does not name: its icon comes from the identifier alone.
+    auto item = create_folder_item({.name = L"Holidays", .icon = L"C:\\Icons\\Ratings.ico"});
+    com_ptr<IUnknown> unknown;
+    ASSERT_EQ(create_icon_handler(item.get(), IID_IUnknown, unknown.put_void()), S_OK);
+    EXPECT_EQ(the_module().lock_count(), locks + 1);
+    void* narrow = nullptr;
+    EXPECT_EQ(unknown->QueryInterface(IID_IExtractIconA, &narrow), E_NOINTERFACE);
+    auto handler = unknown.try_query<IExtractIconW>();
     ASSERT_TRUE(handler);
+    unknown.reset();
+    item.reset();
     int index = 0;
     UINT flags = 0;
     const struct
@@ -389,6 +402,7 @@ TEST(icon_handler, fills_the_buffer_within_its_size_and_checks_its_arguments)
         {1, L""},
         {5, L"C:\\I"},
         {21, L"C:\\Icons\\Ratings.ico"},
+        {64, L"C:\\Icons\\Ratings.ico"},
         {0x80000000u, L""},
         {0xFFFFFFFFu, L""},
     };
@@ -411,34 +425,6 @@ TEST(icon_handler, fills_the_buffer_within_its_size_and_checks_its_arguments)
     EXPECT_EQ(large, nullptr);
     EXPECT_EQ(small, nullptr);
     EXPECT_EQ(handler->Extract(L"C:\\Icons\\Ratings.ico", 0, nullptr, nullptr, 0), S_FALSE);
-}
-
-TEST(icon_handler, creation_takes_only_our_identifiers_and_keeps_its_own_copy)
-{
-    const LONG locks = the_module().lock_count();
-    void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, &out), E_INVALIDARG);
-    EXPECT_EQ(out, nullptr);
-    const unsigned char foreign[] = {4, 0, 1, 0, 0, 0};
-    EXPECT_EQ(create_icon_handler(reinterpret_cast<PCUITEMID_CHILD>(foreign), IID_IExtractIconW, &out), E_INVALIDARG);
-    EXPECT_EQ(create_icon_handler(nullptr, IID_IExtractIconW, nullptr), E_POINTER);
-    EXPECT_EQ(the_module().lock_count(), locks);
-
-    auto item = organised_folder_with_icon(L"C:\\Icons\\Ratings.ico");
-    com_ptr<IUnknown> unknown;
-    ASSERT_EQ(create_icon_handler(item.get(), IID_IUnknown, unknown.put_void()), S_OK);
-    EXPECT_EQ(the_module().lock_count(), locks + 1);
-    void* narrow = nullptr;
-    EXPECT_EQ(unknown->QueryInterface(IID_IExtractIconA, &narrow), E_NOINTERFACE);
-    auto handler = unknown.try_query<IExtractIconW>();
-    ASSERT_TRUE(handler);
-    item.reset();
-    wchar_t buffer[64];
-    int index = 0;
-    UINT flags = 0;
-    EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, &index, &flags), S_OK);
-    EXPECT_STREQ(buffer, L"C:\\Icons\\Ratings.ico");
-    unknown.reset();
     handler.reset();
     EXPECT_EQ(the_module().lock_count(), locks);
 }
