@@ -99,7 +99,7 @@ protected:
     std::wstring key;
 };
 
-TEST_F(folder_details, column_states_come_from_the_table_and_teach_the_column_numbers)
+TEST_F(folder_details, column_states_teach_the_column_numbers_and_virtual_items_answer_their_name_and_type)
 {
     const auto folder = make_root(false);
     const int type = desktop_column(folder.get(), type_key);
@@ -126,9 +126,44 @@ TEST_F(folder_details, column_states_come_from_the_table_and_teach_the_column_nu
     EXPECT_EQ(hex(folder->GetDefaultColumnState(0, nullptr)), hex(E_INVALIDARG));
 
     EXPECT_EQ(folder->GetDetailsOf(organised.get(), type, &details), S_OK);
-    EXPECT_EQ(details_text(S_OK, details), L"Organized Folder");
     EXPECT_EQ(details.cxChar, 15);
     EXPECT_EQ(details.fmt, LVCFMT_LEFT);
+
+    // Virtual items answer their name and type and nothing else.
+    struct row
+    {
+        const char* name;
+        unique_child_id item;
+        const wchar_t* display;
+        const wchar_t* type_text;
+    };
+    row rows[] = {
+        {"organised folder", create_folder_item({.name = L"Photos"}), L"Photos", L"Organized Folder"},
+        {"saved search", create_search_item({.name = L"Photos"}, {.name = L"Beach", .query = L"x"}, {}, {}), L"Beach",
+         L"Organized Search"},
+        {"group", create_group_item_from_parts(scratch.path().wstring(), L"Trips"), L"Trips", L"Quick pins group"},
+    };
+    for (auto& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        SHELLDETAILS details{};
+        HRESULT hr = folder->GetDetailsOf(r.item.get(), 0, &details);
+        EXPECT_EQ(details_text(hr, details), r.display);
+        EXPECT_EQ(details.cxChar, 40);
+        hr = folder->GetDetailsOf(r.item.get(), type, &details);
+        EXPECT_EQ(details_text(hr, details), r.type_text);
+        EXPECT_EQ(hex(folder->GetDetailsOf(r.item.get(), size, &details)), hex(E_INVALIDARG));
+
+        VARIANT value{};
+        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &PKEY_ItemName, &value), S_OK);
+        EXPECT_EQ(std::wstring(value.bstrVal), r.display);
+        VariantClear(&value);
+        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &type_key, &value), S_OK);
+        EXPECT_EQ(value.vt, VT_BSTR);
+        EXPECT_EQ(std::wstring(value.bstrVal), r.type_text);
+        VariantClear(&value);
+        EXPECT_EQ(hex(folder->GetDetailsEx(r.item.get(), &size_key, &value)), hex(E_INVALIDARG));
+    }
 
     // The header of a column is the desktop's.
     const auto desktop = folder->desktop_folder();
@@ -167,50 +202,6 @@ TEST_F(folder_details, the_highest_column_index_is_an_unknown_column_while_nothi
         EXPECT_EQ(learned_column(static_cast<special_column>(i)), -1);
 }
 
-TEST_F(folder_details, virtual_items_answer_their_name_and_type_and_nothing_else)
-{
-    const auto folder = make_root(false);
-    const int type = desktop_column(folder.get(), type_key);
-    const int size = desktop_column(folder.get(), size_key);
-    SHCOLSTATEF state = 0;
-    folder->GetDefaultColumnState(type, &state);
-
-    const auto group = create_group_item_from_parts(scratch.path().wstring(), L"Trips");
-    struct row
-    {
-        const char* name;
-        unique_child_id item;
-        const wchar_t* display;
-        const wchar_t* type_text;
-    };
-    row rows[] = {
-        {"organised folder", create_folder_item({.name = L"Photos"}), L"Photos", L"Organized Folder"},
-        {"saved search", create_search_item({.name = L"Photos"}, {.name = L"Beach", .query = L"x"}, {}, {}), L"Beach",
-         L"Organized Search"},
-        {"group", create_group_item_from_parts(scratch.path().wstring(), L"Trips"), L"Trips", L"Quick pins group"},
-    };
-    for (auto& r : rows)
-    {
-        SCOPED_TRACE(r.name);
-        SHELLDETAILS details{};
-        HRESULT hr = folder->GetDetailsOf(r.item.get(), 0, &details);
-        EXPECT_EQ(details_text(hr, details), r.display);
-        EXPECT_EQ(details.cxChar, 40);
-        hr = folder->GetDetailsOf(r.item.get(), type, &details);
-        EXPECT_EQ(details_text(hr, details), r.type_text);
-        EXPECT_EQ(hex(folder->GetDetailsOf(r.item.get(), size, &details)), hex(E_INVALIDARG));
-
-        VARIANT value{};
-        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &PKEY_ItemName, &value), S_OK);
-        EXPECT_EQ(std::wstring(value.bstrVal), r.display);
-        VariantClear(&value);
-        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &type_key, &value), S_OK);
-        EXPECT_EQ(value.vt, VT_BSTR);
-        EXPECT_EQ(std::wstring(value.bstrVal), r.type_text);
-        VariantClear(&value);
-        EXPECT_EQ(hex(folder->GetDetailsEx(r.item.get(), &size_key, &value)), hex(E_INVALIDARG));
-    }
-}
 
 TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the_search_cache)
 {
