@@ -63,22 +63,6 @@ std::filesystem::path known_local_app_data()
     return result;
 }
 
-TEST(log, file_is_named_after_the_day_of_opening_under_the_components_folder)
-{
-    const std::string before = local_time();
-    open_log(); // already open: changes nothing
-    const auto file = process_logger().file_path();
-    const std::string after = local_time();
-    const auto named = [](const std::string& time) {
-        return known_local_app_data() / L"Quenbrook" / L"Velmora" / L"Sortwell" / L"Namespace" / L"Logs" /
-               ("Namespace " + time.substr(0, 10) + ".log");
-    };
-    EXPECT_TRUE(file == named(before) || file == named(after)) << file.string();
-    ASSERT_TRUE(process_logger().is_open());
-    log_message(log_level::info, "log file check");
-    EXPECT_EQ(test_support::read_file(file).front(), '[') << "the file starts with a byte-order mark or junk";
-}
-
 TEST(log, a_file_that_cannot_be_opened_drops_every_line)
 {
     test_support::scratch_folder scratch(L"log-closed");
@@ -94,16 +78,26 @@ TEST(log, a_file_that_cannot_be_opened_drops_every_line)
     EXPECT_FALSE(std::filesystem::exists(scratch.path() / L"good.log"));
 }
 
-TEST(log, line_layout_levels_and_utf8)
+// The file is named after the day it was opened, under the component's folder; its lines give time,
+// process, thread, level and message, in UTF-8.
+TEST(log, file_name_line_layout_levels_and_utf8)
 {
     const std::pair<log_level, const char*> levels[] = {
         {log_level::debug, "DEBUG"}, {log_level::info, "INFO"},         {log_level::warning, "WARNING"},
         {log_level::error, "ERROR"}, {log_level::critical, "CRITICAL"}, {static_cast<log_level>(5), "UNKNOWN"},
         {static_cast<log_level>(-1), "UNKNOWN"},
     };
-    test_support::log_capture log;
-    const auto start = std::filesystem::file_size(process_logger().file_path());
     const std::string earliest = local_time();
+    open_log(); // already open: changes nothing
+    const auto file = process_logger().file_path();
+    const auto named = [](const std::string& time) {
+        return known_local_app_data() / L"Quenbrook" / L"Velmora" / L"Sortwell" / L"Namespace" / L"Logs" /
+               ("Namespace " + time.substr(0, 10) + ".log");
+    };
+    EXPECT_TRUE(file == named(earliest) || file == named(local_time())) << file.string();
+    ASSERT_TRUE(process_logger().is_open());
+    test_support::log_capture log;
+    const auto start = std::filesystem::file_size(file);
     for (const auto& [level, text] : levels)
         log_message(level, "layout {} {:#X}", text, 0x80004005u);
     log_message(log_level::info, L"wide {} {}", L"Gr\u00F6\u00DFe \u65E5\u672C", L"\U0001F600");
@@ -135,8 +129,9 @@ TEST(log, line_layout_levels_and_utf8)
     const auto messages = log.messages();
     EXPECT_EQ(messages[std::size(levels)], "INFO wide Gr\xC3\xB6\xC3\x9F" "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80");
     EXPECT_EQ(messages[std::size(levels) + 1], "INFO narrow \xFF\xFE raw");
-    const std::string bytes = test_support::read_file(process_logger().file_path()).substr(start);
-    EXPECT_EQ(bytes.find('\r'), std::string::npos);
+    const std::string bytes = test_support::read_file(file);
+    EXPECT_EQ(bytes.front(), '[') << "the file starts with a byte-order mark or junk";
+    EXPECT_EQ(bytes.find('\r', start), std::string::npos);
     EXPECT_EQ(bytes.back(), '\n');
 }
 
