@@ -4,7 +4,6 @@
 #include "icons/icon_handler.h"
 
 #include "diagnostics/log.h"
-
 #include "module/namespace_module.h"
 #include "namespace/configuration_references.h"
 #include "namespace/search_and_action_item_data.h"
@@ -15,7 +14,6 @@
 #include <shellapi.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -50,9 +48,9 @@ location location_of(const unique_child_id& item)
     return result;
 }
 
-std::wstring warning_for(const std::filesystem::path& path)
+std::wstring warning_for(const std::wstring& path)
 {
-    return L"WARNING Icon file does not exist. Investigate. File: " + path.wstring();
+    return L"WARNING Icon file does not exist. Investigate. File: " + path;
 }
 
 std::vector<std::wstring> wide(const std::vector<std::string>& lines)
@@ -131,8 +129,7 @@ TEST(icon_handler, every_folder_and_search_of_the_default_configuration_names_a_
     {
         SCOPED_TRACE(to_utf8(file));
         EXPECT_EQ(ico_sizes(file), (std::set<int>{16, 32, 48, 256}));
-        HICON large = nullptr;
-        HICON small = nullptr;
+        HICON large = nullptr, small = nullptr;
         EXPECT_GE(ExtractIconExW(file.c_str(), 0, &large, &small, 1), 1u);
         ASSERT_NE(large, nullptr);
         ASSERT_NE(small, nullptr);
@@ -213,7 +210,7 @@ TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_
     constexpr auto share = L"a share the configuration does not name";
     constexpr auto elsewhere = L"neither local nor on a share";
     constexpr auto not_answering = L"its share does not answer";
-    const auto missing = [](const std::wstring& path) { return L"WARNING Icon file does not exist. Investigate. File: " + path; };
+    const auto missing = warning_for;
 
     // The namespace file names two icons on a share; the default folder "Ratings" stays as shipped.
     const auto namespace_file = test_support::settings_folder() / L"Namespace.json";
@@ -344,7 +341,7 @@ TEST(icon_handler, every_kind_of_item_gets_its_location_and_flags)
          generic.szDisplayName, generic.iIcon, GIL_PERINSTANCE, {}},
         {"search whose icon file is missing",
          create_search_item({.name = L"Ratings"}, {.name = L"Unrated", .icon = L"Content\\Icons\\Missing rating.ico"}, {}, {}),
-         missing.wstring(), 0, GIL_PERINSTANCE, {warning_for(missing)}},
+         missing.wstring(), 0, GIL_PERINSTANCE, {warning_for(missing.wstring())}},
         {"result", create_result_item(file.wstring(), {}, {}), L"", 0, GIL_PERINSTANCE, {}},
         {"pin", create_pin_item_from_parts(file.wstring(), L"photo", (scratch.path() / L"photo.lnk").wstring()), L"", 0,
          GIL_PERINSTANCE, {}},
@@ -393,34 +390,23 @@ TEST(icon_handler, takes_only_our_identifiers_keeps_its_own_copy_and_fills_the_b
     item.reset();
     int index = 0;
     UINT flags = 0;
-    const struct
+    const std::wstring full = L"C:\\Icons\\Ratings.ico";
+    const std::pair<UINT, std::wstring> rows[] = {{0, L"untouched"}, {1, L""}, {5, L"C:\\I"}, {21, full},
+                                                  {64, full}, {0x80000000u, L""}, {0xFFFFFFFFu, L""}};
+    for (const auto& [size, expected] : rows)
     {
-        UINT size;
-        std::wstring expected;
-    } rows[] = {
-        {0, L"untouched"},
-        {1, L""},
-        {5, L"C:\\I"},
-        {21, L"C:\\Icons\\Ratings.ico"},
-        {64, L"C:\\Icons\\Ratings.ico"},
-        {0x80000000u, L""},
-        {0xFFFFFFFFu, L""},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.size);
+        SCOPED_TRACE(size);
         wchar_t buffer[64];
         std::wcscpy(buffer, L"untouched");
-        EXPECT_EQ(handler->GetIconLocation(0, buffer, row.size, &index, &flags), S_OK);
-        EXPECT_EQ(std::wstring(buffer), row.expected);
+        EXPECT_EQ(handler->GetIconLocation(0, buffer, size, &index, &flags), S_OK);
+        EXPECT_EQ(std::wstring(buffer), expected);
     }
     wchar_t buffer[64];
     EXPECT_EQ(handler->GetIconLocation(0, nullptr, 64, &index, &flags), E_INVALIDARG);
     EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, nullptr, &flags), E_INVALIDARG);
     EXPECT_EQ(handler->GetIconLocation(0, buffer, 64, &index, nullptr), E_INVALIDARG);
 
-    HICON large = reinterpret_cast<HICON>(1);
-    HICON small = reinterpret_cast<HICON>(1);
+    HICON large = reinterpret_cast<HICON>(1), small = reinterpret_cast<HICON>(1);
     EXPECT_EQ(handler->Extract(L"C:\\Icons\\Ratings.ico", 0, &large, &small, MAKELONG(32, 16)), S_FALSE);
     EXPECT_EQ(large, nullptr);
     EXPECT_EQ(small, nullptr);

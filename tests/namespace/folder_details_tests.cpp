@@ -11,7 +11,6 @@
 #include <propkey.h>
 
 #include <algorithm>
-#include <fstream>
 
 namespace
 {
@@ -23,9 +22,7 @@ const PROPERTYKEY keywords_key = {{0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08
 const PROPERTYKEY people_key = {{0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}}, 100};
 
 // Column numbers this test gives to the columns Wine's desktop does not have.
-constexpr int keywords_column = 40;
-constexpr int rating_column = 41;
-constexpr int people_column = 42;
+constexpr int keywords_column = 40, rating_column = 41, people_column = 42;
 
 std::wstring details_text(HRESULT hr, SHELLDETAILS& details)
 {
@@ -59,6 +56,16 @@ int desktop_column(IShellFolder2* folder, const PROPERTYKEY& key)
             return static_cast<int>(column);
     }
     return -1;
+}
+
+// GetDetailsEx's text for that key, or its failure code in hex.
+std::wstring details_ex(IShellFolder2* folder, PCUITEMID_CHILD item, const PROPERTYKEY& key)
+{
+    VARIANT value{};
+    const HRESULT hr = folder->GetDetailsEx(item, &key, &value);
+    std::wstring text = FAILED(hr) ? from_utf8(hex(hr)) : value.vt == VT_BSTR ? value.bstrVal : L"(not a string)";
+    VariantClear(&value);
+    return text;
 }
 
 class folder_details : public folder_fixture
@@ -113,12 +120,11 @@ TEST_F(folder_details, column_states_teach_the_column_numbers_and_virtual_items_
         << "a column never asked about is not recognised yet";
 
     SHCOLSTATEF state = 0;
-    EXPECT_EQ(folder->GetDefaultColumnState(0, &state), S_OK);
-    EXPECT_EQ(state, 0x11u);
-    EXPECT_EQ(folder->GetDefaultColumnState(type, &state), S_OK);
-    EXPECT_EQ(state, 0x31u);
-    EXPECT_EQ(folder->GetDefaultColumnState(size, &state), S_OK);
-    EXPECT_EQ(state, 0x32u);
+    for (const auto& [column, expected] : {std::pair{0, 0x11u}, {type, 0x31u}, {size, 0x32u}})
+    {
+        EXPECT_EQ(folder->GetDefaultColumnState(column, &state), S_OK);
+        EXPECT_EQ(state, expected) << column;
+    }
     EXPECT_EQ(learned_column(special_column::item_type), type);
     state = 0;
     EXPECT_EQ(hex(folder->GetDefaultColumnState(63, &state)), hex(E_INVALIDARG));
@@ -134,10 +140,8 @@ TEST_F(folder_details, column_states_teach_the_column_numbers_and_virtual_items_
     {
         const char* name;
         unique_child_id item;
-        const wchar_t* display;
-        const wchar_t* type_text;
-    };
-    row rows[] = {
+        const wchar_t *display, *type_text;
+    } rows[] = {
         {"organised folder", create_folder_item({.name = L"Photos"}), L"Photos", L"Organized Folder"},
         {"saved search", create_search_item({.name = L"Photos"}, {.name = L"Beach", .query = L"x"}, {}, {}), L"Beach",
          L"Organized Search"},
@@ -154,21 +158,14 @@ TEST_F(folder_details, column_states_teach_the_column_numbers_and_virtual_items_
         EXPECT_EQ(details_text(hr, details), r.type_text);
         EXPECT_EQ(hex(folder->GetDetailsOf(r.item.get(), size, &details)), hex(E_INVALIDARG));
 
-        VARIANT value{};
-        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &PKEY_ItemName, &value), S_OK);
-        EXPECT_EQ(std::wstring(value.bstrVal), r.display);
-        VariantClear(&value);
-        EXPECT_EQ(folder->GetDetailsEx(r.item.get(), &type_key, &value), S_OK);
-        EXPECT_EQ(value.vt, VT_BSTR);
-        EXPECT_EQ(std::wstring(value.bstrVal), r.type_text);
-        VariantClear(&value);
-        EXPECT_EQ(hex(folder->GetDetailsEx(r.item.get(), &size_key, &value)), hex(E_INVALIDARG));
+        EXPECT_EQ(details_ex(folder.get(), r.item.get(), PKEY_ItemName), r.display);
+        EXPECT_EQ(details_ex(folder.get(), r.item.get(), type_key), r.type_text);
+        EXPECT_EQ(details_ex(folder.get(), r.item.get(), size_key), L"0x80070057");
     }
 
     // The header of a column is the desktop's.
     const auto desktop = folder->desktop_folder();
-    SHELLDETAILS ours{};
-    SHELLDETAILS theirs{};
+    SHELLDETAILS ours{}, theirs{};
     EXPECT_EQ(folder->GetDetailsOf(nullptr, size, &ours), S_OK);
     EXPECT_EQ(desktop->GetDetailsOf(nullptr, size, &theirs), S_OK);
     EXPECT_EQ(details_text(S_OK, ours), details_text(S_OK, theirs));
@@ -202,7 +199,6 @@ TEST_F(folder_details, the_highest_column_index_is_an_unknown_column_while_nothi
         EXPECT_EQ(learned_column(static_cast<special_column>(i)), -1);
 }
 
-
 TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the_search_cache)
 {
     const auto folder = saved_search();
@@ -214,8 +210,7 @@ TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the
     const auto unlisted = create_result_item(other, {L"x"}, {});
 
     // The real folder's own answer for the same file.
-    SHELLDETAILS theirs{};
-    SHELLDETAILS ours{};
+    SHELLDETAILS theirs{}, ours{};
     for (const UINT column : {0u, static_cast<UINT>(size)})
     {
         SCOPED_TRACE(column);
@@ -225,13 +220,8 @@ TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the
         EXPECT_EQ(details_text(hr, ours), details_text(expected, theirs));
     }
 
-    VARIANT value{};
-    EXPECT_EQ(folder->GetDetailsEx(item.get(), &keywords_key, &value), S_OK);
-    EXPECT_EQ(std::wstring(value.bstrVal), L"Sea; Beach") << "as the search read them";
-    VariantClear(&value);
-    EXPECT_EQ(folder->GetDetailsEx(item.get(), &people_key, &value), S_OK);
-    EXPECT_EQ(std::wstring(value.bstrVal), L"Bo; Al");
-    VariantClear(&value);
+    EXPECT_EQ(details_ex(folder.get(), item.get(), keywords_key), L"Sea; Beach") << "as the search read them";
+    EXPECT_EQ(details_ex(folder.get(), item.get(), people_key), L"Bo; Al");
 
     set_learned_column(special_column::keywords, keywords_column);
     set_learned_column(special_column::people, people_column);
@@ -256,9 +246,7 @@ TEST_F(folder_details, real_files_answer_through_their_folder_and_lists_from_the
 int order_of(IShellFolder* folder, LPARAM param, PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b)
 {
     const HRESULT hr = folder->CompareIDs(param, a, b);
-    if (FAILED(hr))
-        return 9;
-    return static_cast<short>(HRESULT_CODE(hr));
+    return FAILED(hr) ? 9 : static_cast<short>(HRESULT_CODE(hr));
 }
 
 unique_child_id pin(std::uint16_t order, const wchar_t* name, const std::wstring& target)
@@ -357,8 +345,7 @@ TEST_F(folder_details, pairs_of_kinds_sort_by_the_rules_of_their_column_and_orde
 TEST_F(folder_details, a_renamed_result_moves_on_disk_in_the_cache_and_in_its_identifier)
 {
     const auto folder = saved_search();
-    const auto path = file(L"Old name.txt", 7);
-    const auto taken = file(L"Taken.txt", 9);
+    const auto path = file(L"Old name.txt", 7), taken = file(L"Taken.txt", 9);
     cache_rows({{.path = path, .keywords = {L"k"}}});
     const auto item = create_result_item(path, {L"k"}, {});
 
@@ -402,9 +389,7 @@ TEST_F(folder_details, a_result_right_below_a_root_or_behind_the_long_path_prefi
     const std::wstring long_form = L"\\\\?\\";
     const struct
     {
-        std::wstring prefix; // of the identifier's path
-        std::wstring file;
-        std::wstring renamed;
+        std::wstring prefix, file, renamed; // the prefix of the identifier's path
     } rows[] = {
         {L"", L"C:\\velmora rename test.txt", L"C:\\velmora renamed test.txt"},
         {long_form, L"C:\\velmora rename test.txt", L"C:\\velmora renamed test.txt"},

@@ -9,9 +9,8 @@
 #include "namespace/selection_menu.h"
 #include "support/shell_observers.h"
 
-#include <chrono>
-
 #include <algorithm>
+#include <chrono>
 
 namespace
 {
@@ -47,6 +46,22 @@ wstrings menu_texts(IUnknown* object)
 bool contains(const wstrings& texts, const wchar_t* text)
 {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// The command offset of the item of that text in `menu`, filled from 1; 0 when there is none.
+UINT command_of(IContextMenu* menu, const std::wstring& wanted)
+{
+    HMENU popup = CreatePopupMenu();
+    UINT offset = 0;
+    if (SUCCEEDED(menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL)))
+        for (int i = 0; i < GetMenuItemCount(popup); ++i)
+        {
+            wchar_t text[64] = {};
+            if (GetMenuStringW(popup, i, text, 64, MF_BYPOSITION) && text == wanted)
+                offset = GetMenuItemID(popup, i) - 1;
+        }
+    DestroyMenu(popup);
+    return offset;
 }
 
 class ui_objects : public folder_fixture
@@ -110,37 +125,25 @@ TEST_F(ui_objects, refuses_hostile_requests_and_identifiers)
     auto root_item = create_result_item(file(L"a.txt"), {}, {});
     own_item_data(root_item.get())->kind = 0;
 
+    const strings unresolved = {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"};
     const struct
     {
         const char* name;
         std::vector<PCUITEMID_CHILD> items;
         const IID* iid;
-        HRESULT result;
         strings log;
     } rows[] = {
-        {"no items", {}, &IID_IContextMenu, E_INVALIDARG, {}},
-        {"a null item", {nullptr}, &IID_IContextMenu, E_INVALIDARG, {}},
-        {"a result and an organised folder",
-         {result_a.get(), folders[0].get()},
-         &IID_IContextMenu,
-         E_INVALIDARG,
-         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
-        {"a result and a foreign item",
-         {result_a.get(), foreign_child},
-         &IID_IDataObject,
-         E_INVALIDARG,
-         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
-        {"a result and an unknown kind",
-         {result_a.get(), unknown_kind.get()},
-         &IID_IContextMenu,
-         E_INVALIDARG,
-         {"WARNING GetUIObjectOf: multi-select resolution failed 0x80070057"}},
+        {"no items", {}, &IID_IContextMenu, {}},
+        {"a null item", {nullptr}, &IID_IContextMenu, {}},
+        {"a result and an organised folder", {result_a.get(), folders[0].get()}, &IID_IContextMenu, unresolved},
+        {"a result and a foreign item", {result_a.get(), foreign_child}, &IID_IDataObject, unresolved},
+        {"a result and an unknown kind", {result_a.get(), unknown_kind.get()}, &IID_IContextMenu, unresolved},
     };
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
         test_support::log_capture log;
-        EXPECT_EQ(hex(ask(row.items, *row.iid)), hex(row.result));
+        EXPECT_EQ(hex(ask(row.items, *row.iid)), hex(E_INVALIDARG));
         EXPECT_EQ(log.messages(), row.log);
     }
     void* out = reinterpret_cast<void*>(1);
@@ -341,25 +344,11 @@ TEST_F(ui_objects, delete_on_pins_unpins_them_and_leaves_their_targets)
         ~maker_in_use() { selection_menu_detail::replace_real_menu_maker(previous); }
     } maker{selection_menu_detail::replace_real_menu_maker(&parent_folder_menu)};
     // The real "Delete" of a's menu, which a pin's menu takes out.
-    UINT real_delete = 0;
     ASSERT_EQ(hex(ask({result_a.get()}, IID_IContextMenu)), hex(S_OK));
-    HMENU popup = CreatePopupMenu();
-    object.try_query<IContextMenu>()->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL);
-    for (int i = 0; i < GetMenuItemCount(popup); ++i)
-    {
-        wchar_t text[64] = {};
-        if (GetMenuStringW(popup, i, text, 64, MF_BYPOSITION) && std::wstring(text) == L"&Delete")
-            real_delete = GetMenuItemID(popup, i) - 1;
-    }
-    DestroyMenu(popup);
+    const UINT real_delete = command_of(object.try_query<IContextMenu>().get(), L"&Delete");
     ASSERT_GE(real_delete, 100u);
 
-    enum class how
-    {
-        verb,
-        wide_verb,
-        command
-    };
+    enum class how { verb, wide_verb, command };
     const struct
     {
         const char* name;
@@ -403,8 +392,8 @@ TEST_F(ui_objects, delete_on_pins_unpins_them_and_leaves_their_targets)
             EXPECT_EQ(std::filesystem::exists(links[i]), !selected) << to_utf8(links[i]);
             EXPECT_EQ(test_support::recycled_items_from(links[i]), recycled[i] + (selected ? 1 : 0)) << to_utf8(links[i]);
         }
-        EXPECT_EQ(test_support::read_file(file(L"a.txt")), "x") << "a pin's target stays";
-        EXPECT_EQ(test_support::read_file(file(L"b.txt")), "x") << "a pin's target stays";
+        for (const auto* target : {L"a.txt", L"b.txt"})
+            EXPECT_EQ(test_support::read_file(file(target)), "x") << "a pin's target stays";
     }
     object.reset();
 }
@@ -436,17 +425,7 @@ TEST_F(ui_objects, the_dll_unloads_only_after_menus_data_objects_and_watchers_ar
         data.reset();
 
         // "Copy" of the real menu: it succeeds and leaves a.txt where it is, so the watcher runs.
-        HMENU popup = CreatePopupMenu();
-        ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(popup, 0, 1, 0x7FFF, CMF_NORMAL)));
-        UINT copy = 0;
-        for (int i = 0; i < GetMenuItemCount(popup); ++i)
-        {
-            wchar_t text[64] = {};
-            GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
-            if (std::wstring(text) == L"&Copy")
-                copy = GetMenuItemID(popup, i) - 1;
-        }
-        DestroyMenu(popup);
+        const UINT copy = command_of(menu.get(), L"&Copy");
         ASSERT_GE(copy, 100u);
         CMINVOKECOMMANDINFO invoke{};
         invoke.cbSize = sizeof(invoke);
