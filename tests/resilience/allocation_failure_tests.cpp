@@ -157,16 +157,8 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* actual) override
-    {
-        live += actual ? 1 : 0;
-        return actual;
-    }
-    STDMETHODIMP_(void*) PreFree(void* request, BOOL spyed) override
-    {
-        live -= request && spyed ? 1 : 0;
-        return request;
-    }
+    STDMETHODIMP_(void*) PostAlloc(void* actual) override { live += actual ? 1 : 0; return actual; }
+    STDMETHODIMP_(void*) PreFree(void* request, BOOL spyed) override { live -= request && spyed ? 1 : 0; return request; }
     STDMETHODIMP_(void) PostFree(BOOL) override {}
     STDMETHODIMP_(SIZE_T) PreRealloc(void* request, SIZE_T size, void** actual, BOOL spyed) override
     {
@@ -174,11 +166,7 @@ public:
         *actual = request;
         return size;
     }
-    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) override
-    {
-        live += !reallocating_ && actual ? 1 : 0;
-        return actual;
-    }
+    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) override { live += !reallocating_ && actual ? 1 : 0; return actual; }
     STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) override { return request; }
     STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T actual, BOOL) override { return actual; }
     STDMETHODIMP_(void*) PreDidAlloc(void* request, BOOL) override { return request; }
@@ -223,9 +211,7 @@ std::string describe(const outcome& result)
 report drive(const operation& op)
 {
     const std::string& name = op.name;
-    const auto& failure_codes = op.codes;
-    report result;
-    result.name = name;
+    report result{.name = name};
     EXPECT_TRUE(module_idle()) << name << ": an object is alive before the operation";
     int faults = 0;
     const auto fault = [&](std::uint64_t n, const std::string& what) {
@@ -278,7 +264,7 @@ report drive(const operation& op)
         ++result.answers[hex(failed.hr)];
         const bool full = failed.hr == normal.hr && failed.text == normal.text;
         const bool own_code = failed.hr == E_OUTOFMEMORY ||
-                              std::find(failure_codes.begin(), failure_codes.end(), failed.hr) != failure_codes.end();
+                              std::find(op.codes.begin(), op.codes.end(), failed.hr) != op.codes.end();
         if (!full && !op.allowed(failed, normal) &&
             (SUCCEEDED(failed.hr) ? fault(n, "success with less than the full answer:\n" + describe(failed) +
                                                  "\ninstead of\n" + describe(normal))
@@ -531,12 +517,7 @@ HRESULT list_all(search_and_action_shell_folder& folder, std::string& text)
     return hr;
 }
 
-enum class cache_state
-{
-    none,
-    cached,
-    evicted,
-};
+enum class cache_state { none, cached, evicted };
 
 operation enumeration(std::string name, bool quick_pins, const unique_absolute_id_list& list,
                       cache_state cache = cache_state::none)

@@ -44,8 +44,7 @@ DWORD handles_in_system_table()
     struct entry
     {
         ULONG process_id;
-        BYTE object_type;
-        BYTE flags;
+        BYTE object_type, flags;
         USHORT handle;
         void* object;
         ACCESS_MASK access;
@@ -99,7 +98,6 @@ unique_absolute_id_list root_list(const CLSID& clsid)
     std::memcpy(memory + 4, &clsid, sizeof(CLSID));
     return unique_absolute_id_list(reinterpret_cast<PIDLIST_ABSOLUTE>(memory));
 }
-
 
 std::vector<unique_child_id> list(IShellFolder* folder)
 {
@@ -362,11 +360,8 @@ TEST_F(soak, a_working_day_leaks_neither_memory_nor_handles)
     EXPECT_EQ(at_end.handles, at_100.handles) << "handles leaked";
 
     HRESULT unload = dll_.can_unload_now();
-    for (int i = 0; i < 500 && unload != S_OK; ++i)
-    {
-        Sleep(20);
+    for (int i = 0; i < 500 && unload != S_OK; ++i, Sleep(20))
         unload = dll_.can_unload_now();
-    }
     EXPECT_EQ(hex(unload), hex(S_OK)) << "an object of the DLL is still alive";
 }
 } // namespace
