@@ -42,15 +42,13 @@ std::string json_string(std::wstring_view text)
     return result + "\"";
 }
 
-DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status,
-                  DBBYTEOFFSET length_offset)
+DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status)
 {
     DBBINDING b{};
     b.iOrdinal = ordinal;
     b.obValue = value;
     b.obStatus = status;
-    b.obLength = length_offset == ~DBBYTEOFFSET{0} ? 0 : length_offset;
-    b.dwPart = DBPART_VALUE | (status ? DBPART_STATUS : 0) | (length_offset == ~DBBYTEOFFSET{0} ? 0 : DBPART_LENGTH);
+    b.dwPart = DBPART_VALUE | (status ? DBPART_STATUS : 0);
     b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
     b.eParamIO = DBPARAMIO_NOTPARAM;
     b.cbMaxLen = length;
@@ -81,7 +79,7 @@ com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result)
     return rowset;
 }
 
-statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size, BYTE fill)
+statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size)
 {
     statement_result result;
     com_ptr<IRowset> rowset = open_rowset(sql, &result.result);
@@ -99,17 +97,12 @@ statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bi
         DBCOUNTITEM obtained = 0;
         if (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows) != S_OK || obtained != 1)
             break;
-        fetched_row fetched{S_OK, std::vector<BYTE>(row_size, fill), {}};
+        fetched_row fetched{S_OK, std::vector<BYTE>(row_size)};
         fetched.get_data = rowset->GetData(row, handle, fetched.bytes.data());
         rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
         for (const auto& b : bindings)
-        {
-            if (b.wType != DBTYPE_VARIANT)
-                continue;
-            auto* value = reinterpret_cast<VARIANT*>(fetched.bytes.data() + b.obValue);
-            fetched.variant_types.push_back(value->vt);
-            VariantClear(value);
-        }
+            if (b.wType == DBTYPE_VARIANT)
+                VariantClear(reinterpret_cast<VARIANT*>(fetched.bytes.data() + b.obValue));
         result.rows.push_back(std::move(fetched));
     }
     accessor->ReleaseAccessor(handle, nullptr);

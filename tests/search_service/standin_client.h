@@ -35,9 +35,8 @@ private:
 // A JSON string literal (quotes included) for UTF-16 text.
 std::string json_string(std::wstring_view text);
 
-// A client-owned binding of `ordinal`; a status or length part only when its offset is given.
-DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status = 0,
-                  DBBYTEOFFSET length_offset = ~DBBYTEOFFSET{0});
+// A client-owned binding of `ordinal`; a status part only when its offset is given.
+DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status = 0);
 
 // A rowset for a statement, through data source, session and command; null with *result set on failure.
 com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result);
@@ -45,9 +44,8 @@ com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result);
 struct fetched_row
 {
     HRESULT get_data = S_OK;
+    // The VARIANTs bound are cleared.
     std::vector<BYTE> bytes;
-    // The type of each VARIANT bound, in binding order; the VARIANTs themselves are cleared.
-    std::vector<VARTYPE> variant_types;
 
     template <class T>
     T at(std::size_t offset) const
@@ -59,8 +57,8 @@ struct fetched_row
     std::wstring text_at(std::size_t offset) const { return reinterpret_cast<const wchar_t*>(bytes.data() + offset); }
 };
 
-// Every row of a statement, read one at a time through one accessor into buffers of `row_size` bytes
-// filled with `fill`, each row released, or the HRESULT of the step that failed.
+// Every row of a statement, read one at a time through one accessor into zeroed buffers of `row_size`
+// bytes, each row released, or the HRESULT of the step that failed.
 struct statement_result
 {
     HRESULT result = S_OK;
@@ -68,8 +66,7 @@ struct statement_result
     // The first column of each row, for statements run through run_statement.
     std::vector<std::wstring> values() const;
 };
-statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size,
-                            BYTE fill = 0);
+statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size);
 // The first column as text.
 statement_result run_statement(std::wstring_view sql);
 
