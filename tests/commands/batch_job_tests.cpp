@@ -24,21 +24,6 @@ std::string guid_of_job_file(const std::filesystem::path& file)
     return std::regex_match(text, match, name) ? match[1].str() : std::string();
 }
 
-// The text of the error `run` raises, empty when it raises none.
-template <class Error>
-std::string error_of(const std::function<void()>& run)
-{
-    try
-    {
-        run();
-    }
-    catch (const Error& e)
-    {
-        return e.what();
-    }
-    return {};
-}
-
 // Every job goes to a temporary folder whose path holds blanks and a character outside ASCII, removed
 // with what it holds afterwards.
 class batch_job_test : public ::testing::Test
@@ -48,24 +33,18 @@ protected:
     temp_folder_override temp{scratch.path()};
 };
 
+// The form's shape for any GUID is the file-name fuzzer's; here the order of the bytes.
 TEST(make_guid_text, has_the_registry_form_without_braces)
 {
     // Each byte distinct, so a swapped or reversed field shows.
     EXPECT_EQ(guid_text({0x0F8E4C2A, 0x1B2C, 0x4D5E, {0x8F, 0x90, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}}),
               "0F8E4C2A-1B2C-4D5E-8F90-A1B2C3D4E5F6");
-    EXPECT_EQ(guid_text({0x1, 0x2, 0x3, {0, 0x4, 0, 0, 0, 0, 0, 0x5}}), "00000001-0002-0003-0004-000000000005");
-    std::set<std::string> seen;
-    for (int i = 0; i < 1000; ++i)
-    {
-        const std::string text = make_guid_text();
-        ASSERT_EQ(guid_of_job_file("velmora_" + text + ".json.tmp"), text);
-        // Agrees with the system's own form of the same GUID.
-        GUID parsed{};
-        ASSERT_EQ(hresult_bits(CLSIDFromString(from_utf8("{" + text + "}").c_str(), &parsed)), hresult_bits(S_OK));
-        ASSERT_EQ(guid_text(parsed), text);
-        seen.insert(text);
-    }
-    EXPECT_EQ(seen.size(), 1000u);
+    const std::string text = make_guid_text();
+    EXPECT_NE(make_guid_text(), text);
+    // Agrees with the system's own form of the same GUID.
+    GUID parsed{};
+    ASSERT_EQ(hresult_bits(CLSIDFromString(from_utf8("{" + text + "}").c_str(), &parsed)), hresult_bits(S_OK));
+    EXPECT_EQ(guid_text(parsed), text);
 }
 
 TEST(action_type, reads_names_exactly_and_writes_only_batch_actions)
@@ -77,8 +56,9 @@ TEST(action_type, reads_names_exactly_and_writes_only_batch_actions)
     };
     for (const auto& [text, value] : rows)
         EXPECT_EQ(static_cast<int>(action_type_from_text(text)), value) << to_utf8(text);
-    // Every batch action's written name reads back as itself; the others are written "unknown".
-    for (int value = 0; value <= 28; ++value)
+    // Every batch action's written name reads back as itself; the others, and values out of range, are
+    // written "unknown".
+    for (int value = 0; value <= 255; ++value)
     {
         const std::wstring text = action_type_to_text(static_cast<action_type>(value));
         if (value <= 5 || (value >= 17 && value <= 26))
@@ -88,22 +68,13 @@ TEST(action_type, reads_names_exactly_and_writes_only_batch_actions)
     }
 }
 
-TEST(batch_job, json_names_the_action_as_the_worker_knows_it)
+TEST(batch_job, json_escapes_the_parameters_and_paths)
 {
-    const std::tuple<action_type, std::wstring, std::vector<std::wstring>, std::string> rows[] = {
-        {action_type::toggle_tags, L"tag:\"a b\";x\\y", {},
-         "\"toggle_tags\",\n        \"action_parameters\": \"tag:\\\"a b\\\";x\\\\y\"\n    },\n    \"files\": []\n}"},
-        {action_type::media_play_pause, L"", {}, "\"unknown\",\n        \"action_parameters\": \"\"\n    },\n    \"files\": []\n}"},
-        {action_type::icon_set_default_icon, L"", {},
-         "\"icon_set_default_icon\",\n        \"action_parameters\": \"\"\n    },\n    \"files\": []\n}"},
-        {static_cast<action_type>(200), L"", {}, "\"unknown\",\n        \"action_parameters\": \"\"\n    },\n    \"files\": []\n}"},
-        {action_type::auto_tag, L"\t", {L"a\nb"},
-         "\"auto_tag\",\n        \"action_parameters\": \"\\t\"\n    },\n    \"files\": [\n        {\n"
-         "            \"path\": \"a\\nb\"\n        }\n    ]\n}"},
-    };
-    for (const auto& [action, parameters, files, tail] : rows)
-        EXPECT_EQ(batch_job(files, action_type_to_text(action), parameters).to_json(),
-                  "{\n    \"version\": \"1.0\",\n    \"job\": {\n        \"guid\": \"\",\n        \"action_type\": " + tail);
+    EXPECT_EQ(batch_job({L"a\nb", L"C:\\x"}, L"toggle_tags", L"tag:\"a b\";x\\y\t").to_json(),
+              "{\n    \"version\": \"1.0\",\n    \"job\": {\n        \"guid\": \"\",\n        \"action_type\": "
+              "\"toggle_tags\",\n        \"action_parameters\": \"tag:\\\"a b\\\";x\\\\y\\t\"\n    },\n    \"files\": [\n"
+              "        {\n            \"path\": \"a\\nb\"\n        },\n        {\n            \"path\": \"C:\\\\x\"\n        }\n"
+              "    ]\n}");
 }
 
 TEST_F(batch_job_test, writes_the_job_file_byte_for_byte_and_starts_the_worker_with_it_unquoted)

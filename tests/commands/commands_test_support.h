@@ -12,6 +12,7 @@
 #include <rapidjson/document.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -92,6 +93,21 @@ private:
                                  (L"velmora-test-batch-worker-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
     std::filesystem::path fallback_file_;
 };
+
+// The text of the error `run` raises, empty when it raises none.
+template <class Error>
+std::string error_of(const std::function<void()>& run)
+{
+    try
+    {
+        run();
+    }
+    catch (const Error& e)
+    {
+        return e.what();
+    }
+    return {};
+}
 
 // Points GetTempPathW, and so the job files, at `folder` while it lives.
 class temp_folder_override

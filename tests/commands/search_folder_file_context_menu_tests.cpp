@@ -8,6 +8,7 @@
 #include "commands/settings_app_launcher.h"
 #include "commands_test_support.h"
 #include "settings_app_recorder.h"
+#include "support/shell_observers.h"
 #include "icons/icon_handler.h"
 #include "module/namespace_module.h"
 #include "namespace/search_and_action_item_data.h"
@@ -226,12 +227,7 @@ protected:
 TEST_F(folder_item_menu, query_context_menu_inserts_open_as_default_and_the_rest_unless_default_only)
 {
     const auto item = search_item(L"Q1");
-    const struct
-    {
-        UINT flags;
-        HRESULT result;
-        std::vector<std::wstring> texts;
-    } rows[] = {
+    const struct { UINT flags; HRESULT result; std::vector<std::wstring> texts; } rows[] = {
         {CMF_NORMAL, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
         {CMF_EXPLORE | CMF_CANRENAME, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
         {CMF_DEFAULTONLY, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), {L"Before", L"Open", L"After"}},
@@ -263,14 +259,7 @@ TEST_F(folder_item_menu, query_context_menu_inserts_open_as_default_and_the_rest
 TEST_F(folder_item_menu, get_command_string_answers_verbs_and_help_texts_within_the_buffer)
 {
     const auto menu = menu_for(nullptr, search_item(L"Q1"));
-    const struct
-    {
-        UINT_PTR offset;
-        UINT type;
-        UINT size;
-        HRESULT result;
-        std::string text;
-    } rows[] = {
+    const struct { UINT_PTR offset; UINT type; UINT size; HRESULT result; std::string text; } rows[] = {
         {0, GCS_VERBA, 64, S_OK, "open"},
         {1, GCS_VERBW, 64, S_OK, "link"},
         {2, GCS_VERBA, 64, S_OK, "VLM.CustomizeSortwell"},
@@ -340,91 +329,22 @@ TEST_F(folder_item_menu, invoke_command_takes_offsets_only_and_needs_the_folders
     EXPECT_EQ(out, nullptr);
 }
 
-TEST_F(folder_item_menu, create_shortcut_writes_a_link_to_the_virtual_folder_with_its_icon)
-{
-    const auto folder = initialised_root();
-    ASSERT_TRUE(folder);
-    const auto item = search_item(L"Report: Q1/Q2");
-    const auto menu = menu_for(folder.get(), item);
-    ASSERT_EQ(invoke(menu.get(), 1u), S_OK);
-    EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk"}));
-
-    const auto target = shortcut_target(desktop.path() / L"Report- Q1-Q2.lnk");
-    const unique_absolute_id_list expected(ILCombine(root_id_list().get(), item.get()));
-    EXPECT_TRUE(same_id_list(target.get(), expected.get()));
-    EXPECT_EQ(shortcut_icon(desktop.path() / L"Report- Q1-Q2.lnk"), resolve_icon_path(L"Content\\Icons\\Tags.ico"));
-    EXPECT_TRUE(errors(log).empty());
-
-    // The second shortcut to the same search is numbered; a missing icon only leaves it without one.
-    const auto no_icon = menu_for(folder.get(), search_item(L"Report: Q1/Q2", L"Content\\Icons\\Gone.ico"));
-    ASSERT_EQ(invoke(no_icon.get(), 1u), S_OK);
-    EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk", L"Report- Q1-Q2 (2).lnk"}));
-    EXPECT_EQ(shortcut_icon(desktop.path() / L"Report- Q1-Q2 (2).lnk"), L"");
-}
-
-// Closes the message boxes this process shows: ShellExecuteExW reports a failure in one, which would
-// otherwise wait for a click forever.
-BOOL CALLBACK close_own_dialog(HWND window, LPARAM closed)
-{
-    DWORD process = 0;
-    wchar_t class_name[16] = {};
-    GetWindowThreadProcessId(window, &process);
-    GetClassNameW(window, class_name, 16);
-    if (process == GetCurrentProcessId() && std::wstring(class_name) == L"#32770")
-    {
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
-        ++*reinterpret_cast<int*>(closed);
-    }
-    return TRUE;
-}
-
-// Needs the registered DLL: the shell binds the list to the root to find what to start.
-TEST_F(folder_item_menu, open_explores_the_virtual_folder)
-{
-    const auto folder = initialised_root();
-    ASSERT_TRUE(folder);
-    const auto item = search_item(L"Q1");
-    GetDesktopWindow();
-    const auto before = explorer_processes(false);
-    std::atomic<HRESULT> result = E_PENDING;
-    std::thread invoker([&] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        {
-            const auto menu = menu_for(folder.get(), item);
-            result = invoke(menu.get(), 0u);
-        }
-        CoUninitialize();
-    });
-    int dialogs = 0;
-    for (int slice = 0; slice < 300 && result == E_PENDING; ++slice)
-    {
-        Sleep(50);
-        if (slice > 100)
-            EnumWindows(close_own_dialog, reinterpret_cast<LPARAM>(&dialogs));
-    }
-    invoker.join();
-    EXPECT_EQ(dialogs, 0);
-    EXPECT_EQ(result.load(), S_OK);
-    const auto explorers = started_explorers(before, 10000);
-    EXPECT_FALSE(explorers.empty());
-    end_processes(explorers);
-    EXPECT_EQ(errors(log), std::vector<std::string>{});
-}
-
 // Needs the registered DLL. The shortcut's list, bound from the desktop as the shell binds a shortcut
 // that is opened, reaches a folder of this DLL standing at the same place.
-TEST_F(folder_item_menu, the_shortcut_opens_the_same_virtual_folder)
+TEST_F(folder_item_menu, create_shortcut_writes_a_link_that_opens_the_virtual_folder_and_has_its_icon)
 {
     unique_absolute_id_list root;
     ASSERT_EQ(SHParseDisplayName(main_root_parsing_name, nullptr, root.put(), 0, nullptr), S_OK);
     com_ptr<search_and_action_shell_folder> folder;
     ASSERT_EQ(search_and_action_shell_folder::create_folder(false, folder.put()), S_OK);
     ASSERT_EQ(folder->Initialize(root.get()), S_OK);
-    const auto item = create_folder_item({.name = L"Ratings", .icon = L"Content\\Icons\\Ratings.ico"});
+    const auto item = search_item(L"Report: Q1/Q2");
     ASSERT_EQ(invoke(menu_for(folder.get(), item).get(), 1u), S_OK);
-    ASSERT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Ratings.lnk"}));
+    EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk"}));
+    EXPECT_EQ(shortcut_icon(desktop.path() / L"Report- Q1-Q2.lnk"), resolve_icon_path(L"Content\\Icons\\Tags.ico"));
+    EXPECT_TRUE(errors(log).empty());
 
-    const auto target = shortcut_target(desktop.path() / L"Ratings.lnk");
+    const auto target = shortcut_target(desktop.path() / L"Report- Q1-Q2.lnk");
     const unique_absolute_id_list expected(ILCombine(root.get(), item.get()));
     ASSERT_TRUE(same_id_list(target.get(), expected.get()));
     com_ptr<IShellFolder> opened;
@@ -437,7 +357,37 @@ TEST_F(folder_item_menu, the_shortcut_opens_the_same_virtual_folder)
     EXPECT_TRUE(same_id_list(place.get(), target.get()));
     unique_cotaskmem_string name;
     EXPECT_EQ(SHGetNameFromIDList(target.get(), SIGDN_NORMALDISPLAY, name.put()), S_OK);
-    EXPECT_STREQ(name.get(), L"Ratings");
+    EXPECT_STREQ(name.get(), L"Report: Q1/Q2");
+
+    // The second shortcut to the same search is numbered; a missing icon only leaves it without one.
+    const auto no_icon = menu_for(folder.get(), search_item(L"Report: Q1/Q2", L"Content\\Icons\\Gone.ico"));
+    ASSERT_EQ(invoke(no_icon.get(), 1u), S_OK);
+    EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk", L"Report- Q1-Q2 (2).lnk"}));
+    EXPECT_EQ(shortcut_icon(desktop.path() / L"Report- Q1-Q2 (2).lnk"), L"");
+}
+
+// Needs the registered DLL: the shell binds the list to the root to find what to start.
+TEST_F(folder_item_menu, open_explores_the_virtual_folder)
+{
+    const auto folder = initialised_root();
+    ASSERT_TRUE(folder);
+    const auto item = search_item(L"Q1");
+    GetDesktopWindow();
+    const auto before = explorer_processes(false);
+    // ShellExecuteExW reports a failure in a message box, which would otherwise wait for a click forever.
+    test_support::dialog_closer dialogs;
+    HRESULT result = E_PENDING;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        result = invoke(menu_for(folder.get(), item).get(), 0u);
+        CoUninitialize();
+    }).join();
+    EXPECT_FALSE(dialogs.stop());
+    EXPECT_EQ(result, S_OK);
+    const auto explorers = started_explorers(before, 10000);
+    EXPECT_FALSE(explorers.empty());
+    end_processes(explorers);
+    EXPECT_EQ(errors(log), std::vector<std::string>{});
 }
 
 TEST_F(folder_item_menu, customize_starts_the_settings_app_on_the_tags_tab)
@@ -450,39 +400,9 @@ TEST_F(folder_item_menu, customize_starts_the_settings_app_on_the_tags_tab)
     EXPECT_EQ(errors(log), std::vector<std::string>{});
 }
 
-// Runs in a copy of the test executable in a folder without "Velmora.exe".
-TEST(folder_item_menu_child, DISABLED_customize_without_the_app)
-{
-    if (test_support::environment_value(L"VELMORA_TEST_MISSING_APP").empty())
-        GTEST_SKIP() << "run by folder_item_menu.customize_answers_the_launch_error";
-    const auto direct = settings_app_detail::replace_route_choice(
-        []() noexcept { return settings_app_detail::launch_route::direct; });
-    const auto item = search_item(L"Q1");
-    EXPECT_EQ(invoke(menu_for(nullptr, item).get(), 2u), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    settings_app_detail::replace_route_choice(direct);
-}
-
-TEST_F(folder_item_menu, customize_answers_the_launch_error)
-{
-    test_support::scratch_folder folder(L"menu-no-settings-app");
-    const auto copy = folder.path() / L"host.exe";
-    std::filesystem::copy_file(test_support::executable_path(), copy);
-    test_support::child_test_process child("folder_item_menu_child.DISABLED_customize_without_the_app",
-                                           {{L"VELMORA_TEST_MISSING_APP", L"1"}}, copy);
-    ASSERT_EQ(child.wait(), 0u) << "the child's checks failed";
-    // The launcher's own line; the menu adds none.
-    const auto lines = log.messages_from(child.id());
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].starts_with("ERROR Failed to launch the Settings app ")) << lines[0];
-}
-
 TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
 {
-    const struct
-    {
-        std::wstring display_name;
-        std::wstring file_name;
-    } rows[] = {
+    const struct { std::wstring display_name; std::wstring file_name; } rows[] = {
         {L"Report: Q1/Q2", L"Report- Q1-Q2"},
         {L"a\\b*c?d\"e<f>g|h", L"a-b-c-d-e-f-g-h"},
         {L"tab\there\x1f", L"tab-here-"},

@@ -5,6 +5,7 @@
 #include "commands/search_result_context_menu.h"
 
 #include "diagnostics/log.h"
+#include "module/com_object.h"
 #include "module/namespace_module.h"
 #include "support/shell_observers.h"
 #include "support/test_files.h"
@@ -133,30 +134,10 @@ HRESULT invoke_verb(IContextMenu* menu, const char* verb, const wchar_t* wide_ve
 
 // A real menu stand-in for what Wine's cannot do on demand: one command with the given verb, whose
 // invocation is recorded and runs `action`.
-class fake_real_menu final : public IContextMenu
+class fake_real_menu final : public com_object<fake_real_menu, IContextMenu>
 {
 public:
-    explicit fake_real_menu(std::string verb, std::function<void()> action = {})
-        : verb_(std::move(verb)), action_(std::move(action))
-    {
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override
-    {
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IContextMenu))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IContextMenu*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() noexcept override
-    {
-        const ULONG count = --references_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
+    fake_real_menu(std::string verb, std::function<void()> action) : verb_(std::move(verb)), action_(std::move(action)) {}
     STDMETHODIMP QueryContextMenu(HMENU menu, UINT index, UINT first, UINT, UINT) noexcept override
     {
         if (FAILED(query_answer))
@@ -195,10 +176,8 @@ public:
     std::string narrow_directory;
 
 private:
-    ~fake_real_menu() = default;
     std::string verb_;
     std::function<void()> action_;
-    std::atomic<ULONG> references_{1};
 };
 
 com_ptr<fake_real_menu> make_fake(std::string verb, std::function<void()> action = {})
@@ -240,12 +219,7 @@ TEST_F(result_menu_test, open_file_location_goes_below_the_real_open_group)
     const HRESULT real_count = real->QueryContextMenu(alone.menu, 0, first_id + 100, last_id, CMF_NORMAL);
     const auto real_items = items_of(alone.menu);
 
-    const struct
-    {
-        const char* name;
-        UINT index;
-        std::vector<menu_item> before;
-    } rows[] = {
+    const struct { const char* name; UINT index; std::vector<menu_item> before; } rows[] = {
         {"empty menu", 0, {}},
         {"after two items of the view", 2, {{1, L"View 1"}, {2, L"View 2"}}},
     };
@@ -269,39 +243,6 @@ TEST_F(result_menu_test, open_file_location_goes_below_the_real_open_group)
         EXPECT_EQ(items_of(wrapped.menu), expected);
         EXPECT_EQ(expected[separator - 1].text, L"&Open");
     }
-}
-
-TEST_F(result_menu_test, open_file_location_tops_a_menu_without_open)
-{
-    // A real menu without "open": the Recycle Bin's own item menu ("Restore", "Erase").
-    SHFILEOPSTRUCTW operation{};
-    const std::wstring from = file(L"b.txt").wstring() + L'\0';
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-    ASSERT_EQ(SHFileOperationW(&operation), 0);
-    unique_absolute_id_list bin;
-    com_ptr<IShellFolder> desktop, bin_folder;
-    com_ptr<IEnumIDList> entries;
-    ASSERT_EQ(SHGetKnownFolderIDList(FOLDERID_RecycleBinFolder, 0, nullptr, bin.put()), S_OK);
-    ASSERT_EQ(SHGetDesktopFolder(desktop.put()), S_OK);
-    ASSERT_EQ(desktop->BindToObject(bin.get(), nullptr, IID_IShellFolder, bin_folder.put_void()), S_OK);
-    ASSERT_EQ(bin_folder->EnumObjects(nullptr, SHCONTF_NONFOLDERS | SHCONTF_FOLDERS, entries.put()), S_OK);
-    unique_child_id entry;
-    ASSERT_EQ(entries->Next(1, entry.put(), nullptr), S_OK);
-    PCUITEMID_CHILD selection[] = {entry.get()};
-    com_ptr<IContextMenu> real;
-    ASSERT_EQ(bin_folder->GetUIObjectOf(nullptr, 1, selection, IID_IContextMenu, nullptr, real.put_void()), S_OK);
-
-    auto menu = single_menu(real.get(), file(L"a.txt"), view_list.get());
-    popup wrapped;
-    AppendMenuW(wrapped.menu, MF_STRING, 1, L"View");
-    const HRESULT hr = menu->QueryContextMenu(wrapped.menu, 1, first_id, last_id, CMF_NORMAL);
-    EXPECT_GT(HRESULT_CODE(hr), 100);
-    const auto items = items_of(wrapped.menu);
-    ASSERT_GE(items.size(), 3u);
-    EXPECT_EQ(items[1], (menu_item{first_id, L"Open File Location"}));
-    EXPECT_NE(items[2].id, 0u) << "the real menu follows";
 }
 
 TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_their_own)
@@ -387,14 +328,7 @@ TEST_F(result_menu_test, command_strings_by_offset)
             properties = item.id - first_id;
     ASSERT_GE(properties, 100u);
 
-    const struct
-    {
-        UINT_PTR offset;
-        UINT type;
-        UINT size;
-        HRESULT result;
-        std::string text;
-    } rows[] = {
+    const struct { UINT_PTR offset; UINT type; UINT size; HRESULT result; std::string text; } rows[] = {
         {0, GCS_VERBA, 64, S_OK, "VLM.OpenFileLocation"},
         {0, GCS_VERBW, 64, S_OK, "VLM.OpenFileLocation"},
         {0, GCS_VERBA, 21, S_OK, "VLM.OpenFileLocation"},
@@ -478,18 +412,24 @@ TEST_F(result_menu_test, string_verbs_and_delegated_offsets_reach_the_real_menu)
               hex(real3->HandleMenuMsg2(WM_MENUCHAR, 0, 0, &theirs)));
 }
 
-TEST_F(result_menu_test, the_real_open_is_invoked_by_name)
+// After a real "open" without a separator after it the item follows "open"; a real menu without "open"
+// (the Recycle Bin's own item menu: "Restore", "Erase") gets it on top. The real "open" is invoked by name.
+TEST_F(result_menu_test, open_file_location_follows_the_real_open_or_tops_a_menu_without_one)
 {
-    auto fake = make_fake("open");
-    auto menu = single_menu(fake.get(), file(L"a.txt"), view_list.get());
-    popup wrapped;
-    ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)));
-    // The fake's "open" has no separator after it: the item goes after it.
-    EXPECT_EQ(items_of(wrapped.menu),
-              (std::vector<menu_item>{{first_id + 100, L"Fake"}, {first_id, L"Open File Location"}}));
-    EXPECT_EQ(hex(invoke(menu.get(), 100)), hex(S_OK));
-    EXPECT_EQ(fake->verb, "open");
-    EXPECT_EQ(fake->size, sizeof(CMINVOKECOMMANDINFOEX));
+    for (const bool has_open : {true, false})
+    {
+        SCOPED_TRACE(has_open ? "open" : "no open");
+        auto fake = make_fake(has_open ? "open" : "restore");
+        auto menu = single_menu(fake.get(), file(L"a.txt"), view_list.get());
+        popup wrapped;
+        AppendMenuW(wrapped.menu, MF_STRING, 1, L"View");
+        EXPECT_EQ(hex(menu->QueryContextMenu(wrapped.menu, 1, first_id, last_id, CMF_NORMAL)), hex(MAKE_HRESULT(0, 0, 101)));
+        const menu_item view{1, L"View"}, real{first_id + 100, L"Fake"}, own{first_id, L"Open File Location"};
+        EXPECT_EQ(items_of(wrapped.menu), (has_open ? std::vector{view, real, own} : std::vector{view, own, real}));
+        EXPECT_EQ(hex(invoke(menu.get(), 100)), hex(S_OK));
+        EXPECT_EQ(fake->verb, has_open ? "open" : "#0");
+        EXPECT_EQ(fake->size, sizeof(CMINVOKECOMMANDINFOEX));
+    }
 }
 
 TEST_F(result_menu_test, rename_pin_needs_the_views_folder_view)
@@ -506,15 +446,10 @@ TEST_F(result_menu_test, rename_pin_needs_the_views_folder_view)
     EXPECT_EQ(hex(menu->GetSite(IID_IContextMenu, &site)), hex(S_OK));
     EXPECT_EQ(site, static_cast<IContextMenu*>(unrelated.get()));
     static_cast<IUnknown*>(site)->Release();
-    for (const bool with_site : {true, false})
-    {
-        SCOPED_TRACE(with_site);
-        if (!with_site)
-            menu->SetSite(nullptr);
-        test_support::log_capture log;
-        EXPECT_EQ(hex(invoke(menu.get(), 1)), hex(E_FAIL));
-        EXPECT_EQ(log.messages(), strings{"WARNING InvokeCommand: Rename pin could not reach the folder view"});
-    }
+    // Without a site, by the real "rename": a pin's table below.
+    test_support::log_capture log;
+    EXPECT_EQ(hex(invoke(menu.get(), 1)), hex(E_FAIL));
+    EXPECT_EQ(log.messages(), strings{"WARNING InvokeCommand: Rename pin could not reach the folder view"});
 }
 
 TEST_F(result_menu_test, unpin_recycles_the_shortcut_and_refreshes_once)
@@ -641,21 +576,8 @@ TEST_F(result_menu_test, delete_asks_and_moves_to_the_recycle_bin)
     const auto a = file(L"a.txt");
     const int before = test_support::recycled_items_from(a);
     ASSERT_GE(before, 0);
-    enum class how
-    {
-        offset,
-        narrow_verb,
-        wide_verb
-    };
-    const struct
-    {
-        const char* name;
-        int button;
-        how invoked;
-        bool abort;
-        HRESULT result;
-        bool moved;
-    } rows[] = {
+    enum class how { offset, narrow_verb, wide_verb };
+    const struct { const char* name; int button; how invoked; bool abort; HRESULT result; bool moved; } rows[] = {
         {"cancel", IDCANCEL, how::offset, false, S_OK, false},
         {"cancel by name", IDCANCEL, how::narrow_verb, false, S_OK, false},
         {"abort in the file operation", 6, how::wide_verb, true, HRESULT_FROM_WIN32(ERROR_CANCELLED), false},

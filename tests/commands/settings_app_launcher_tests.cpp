@@ -5,7 +5,9 @@
 
 #include "commands/settings_app_launcher.h"
 
+#include "commands/search_folder_file_context_menu.h"
 #include "commands_test_support.h"
+#include "namespace/search_and_action_item_data.h"
 #include "settings_app_recorder.h"
 
 #include <gtest/gtest.h>
@@ -42,13 +44,7 @@ TEST(launch_settings_app, starts_the_app_beside_the_module_with_the_tab)
     ASSERT_EQ(settings_app_detail::host_route(), launch_route::shell) << "Wine's IsUserAnAdmin answers TRUE";
     const std::wstring app = settings_app_path().wstring();
     const std::wstring expected_command_line = L"\"" + app + L"\" --open-tab=tagwright";
-    struct row
-    {
-        const char* name;
-        std::optional<launch_route> route;
-        bool shell_refuses;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::optional<launch_route> route; bool shell_refuses; } rows[] = {
         {"the host's own route (the shell)", std::nullopt, false},
         {"direct", launch_route::direct, false},
         {"the detached start after both shell ways refused", launch_route::shell, true},
@@ -116,6 +112,14 @@ TEST(launch_settings_app_child, DISABLED_missing_app)
         EXPECT_EQ(error->code, 2u);
         EXPECT_EQ(error->message, settings_app_detail::user_message(app, 2));
     }
+    // The folder-item menu's "Customize Sortwell" answers the error's code.
+    forced_route direct(launch_route::direct);
+    const auto item = create_search_item({.name = L"Reports"}, {.name = L"Q1", .query = L"kind:doc"}, {}, {});
+    com_ptr<IContextMenu> menu;
+    ASSERT_EQ(create_search_folder_file_context_menu(nullptr, item.get(), IID_IContextMenu, menu.put_void()), S_OK);
+    CMINVOKECOMMANDINFO customize{sizeof(customize)};
+    customize.lpVerb = MAKEINTRESOURCEA(2);
+    EXPECT_EQ(menu->InvokeCommand(&customize), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(launch_settings_app, a_missing_app_is_reported_with_error_2)
@@ -128,11 +132,12 @@ TEST(launch_settings_app, a_missing_app_is_reported_with_error_2)
                                            {{L"VELMORA_TEST_MISSING_APP", L"1"}}, copy);
     ASSERT_EQ(child.wait(), 0u) << "the child's checks failed";
     const std::string app = to_utf8((folder.path() / L"Velmora.exe").wstring());
+    const std::string direct = "ERROR Failed to launch the Settings app " + app + " --open-tab=tagwright: error 2 (" +
+                               system_text(2) + ")";
+    // The launcher's own lines; the menu adds none.
     EXPECT_EQ(log.messages_from(child.id()),
-              (std::vector<std::string>{
-                  "ERROR Failed to launch the Settings app " + app + " --open-tab=tagwright: error 2 (" + system_text(2) + ")",
-                  "ERROR Failed to launch the Settings app " + app + " --open-tab=tagwright: error 2",
-              }));
+              (std::vector<std::string>{direct, "ERROR Failed to launch the Settings app " + app + " --open-tab=tagwright: error 2",
+                                        direct}));
 }
 
 TEST(launch_settings_app, policy_refusals_are_told_apart_in_the_log_and_the_user_text)

@@ -40,47 +40,6 @@ bool desktop_ready()
     return false;
 }
 
-// Each real route starts the worker with the arguments unquoted after its quoted path; the Shell object
-// does it from our process, the desktop view from the desktop's, without our environment.
-TEST(launch_via_shell, each_route_starts_the_worker)
-{
-    const std::wstring worker = batch_worker_path().wstring();
-    const std::wstring arguments = L"C:\\a folder with blanks\\velmora_x.json.tmp";
-    const std::wstring command_line = L"\"" + worker + L"\" " + arguments;
-    ASSERT_TRUE(desktop_ready()) << "the desktop's explorer.exe never offered the shell windows";
-    {
-        SCOPED_TRACE("the Shell object");
-        batch_worker_recorder recorder;
-        EXPECT_TRUE(launch_via_shell(worker, arguments));
-        const auto records = recorder.wait_for(1);
-        ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
-        EXPECT_EQ(to_utf8(records[0].command_line), to_utf8(command_line));
-        EXPECT_TRUE(records[0].inherited_environment);
-    }
-    {
-        SCOPED_TRACE("the desktop view");
-        batch_worker_recorder recorder;
-        EXPECT_EQ(hresult_bits(shell_launch_detail::execute_through_desktop_view(worker, arguments)), hresult_bits(S_OK));
-        const auto records = recorder.wait_for(1);
-        ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
-        EXPECT_EQ(to_utf8(records[0].command_line), to_utf8(command_line));
-        EXPECT_FALSE(records[0].inherited_environment);
-    }
-    {
-        SCOPED_TRACE("the desktop view when the Shell object refuses");
-        batch_worker_recorder recorder;
-        shell_routes_override routes;
-        routes.use_real_second_route();
-        EXPECT_TRUE(launch_via_shell(worker, arguments));
-        ASSERT_EQ(routes.first_calls.size(), 1u);
-        EXPECT_EQ(routes.first_calls[0].file, worker);
-        EXPECT_EQ(routes.first_calls[0].parameters, arguments);
-        const auto records = recorder.wait_for(1);
-        ASSERT_EQ(records.size(), 1u) << "the fallback did not start the worker";
-        EXPECT_FALSE(records[0].inherited_environment);
-    }
-}
-
 // This module as if it lay in `folder` beside the worker and the Settings app, for its lifetime: a copy
 // of the worker stand-in there, mapped without being run.
 class module_in_folder
@@ -123,8 +82,10 @@ std::wstring program_of(const std::wstring& command_line)
 
 // Temporary and install folders may be called anything a user or folder may be called, and cmd would
 // read much of it ("&" ends a command, "^" escapes, "%TEMP%" expands, "(1)" and "!" mean something of
-// their own): by either shell route the worker gets exactly its job file's path as its arguments and
-// the Settings app its tab, each started from the install folder (a path with "%" in its short form).
+// their own): by either shell route the worker gets exactly its job file's path as its arguments, unquoted
+// after its quoted path, and the Settings app its tab, each started from the install folder (a path with
+// "%" in its short form). The Shell object starts them from our process, the desktop view (taken when the
+// Shell object refuses) from the desktop's, without our environment.
 TEST(launch_via_shell, arguments_arrive_unchanged_whatever_the_folders_are_called)
 {
     ASSERT_TRUE(desktop_ready()) << "the desktop's explorer.exe never offered the shell windows";
@@ -183,15 +144,7 @@ TEST(launch_via_shell, tries_the_second_route_only_after_the_first_refuses)
         routes.first_answer = first;
         routes.second_answer = second;
         bool answer = false;
-        std::string error;
-        try
-        {
-            answer = launch_via_shell(L"C:\\bin\\w.exe", L"x");
-        }
-        catch (const std::runtime_error& e)
-        {
-            error = e.what();
-        }
+        const std::string error = error_of<std::runtime_error>([&] { answer = launch_via_shell(L"C:\\bin\\w.exe", L"x"); });
         EXPECT_EQ(answer, started);
         EXPECT_EQ(error, started ? "" : "Failed to launch process via Explorer (ShellExecute fallback failed).");
         EXPECT_EQ(routes.first_calls.size(), 1u);
