@@ -7,13 +7,9 @@
 
 #include "module/namespace_module.h"
 #include "module/raii.h"
-#include "support/child_process.h"
 #include "support/drop_sources.h"
 #include "support/shell_observers.h"
 
-#include <memory>
-#include <set>
-#include <sstream>
 
 using namespace quick_pins_test;
 
@@ -144,18 +140,6 @@ TEST_F(quick_pins_drop, pins_the_new_files_and_refreshes_the_group_once)
     EXPECT_EQ(log.messages(), (strings{to_utf8(info_pinned(2)), to_utf8(info_pinned(0))}));
 }
 
-TEST_F(quick_pins_drop, recreates_a_deleted_group_folder)
-{
-    std::filesystem::create_directories(group());
-    const auto data = test_support::file_data_object(files({L"a.txt"}));
-    ASSERT_TRUE(data);
-    const auto target = drop_target(group(), id_list(group()).get());
-    remove_tree(group());
-
-    EXPECT_EQ(hresult_bits(drop(target.get(), data.get())), hresult_bits(S_OK));
-    EXPECT_EQ(folder_contents(group()), wstrings{L"a.txt.lnk"});
-}
-
 TEST_F(quick_pins_drop, refuses_what_it_cannot_pin_and_says_how_many_names_it_got)
 {
     const auto data = test_support::file_data_object(files({L"a.txt", L"b.txt", L"c.txt"}));
@@ -165,14 +149,7 @@ TEST_F(quick_pins_drop, refuses_what_it_cannot_pin_and_says_how_many_names_it_go
     const std::wstring blocked = scratch(L"blocked");
     make_file(blocked);
 
-    struct row
-    {
-        const char* name;
-        std::wstring group;
-        IDataObject* data;
-        strings messages;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::wstring group; IDataObject* data; strings messages; } rows[] = {
         {"no group folder", L"", data.get(), {"ERROR Quick pins drop: could not pin 3 item(s) into "}},
         {"201 names", group(), too_many.get(),
          {"ERROR Quick pins drop: could not pin 201 item(s) into " + to_utf8(group())}},
@@ -209,61 +186,4 @@ TEST_F(quick_pins_drop, a_path_too_long_for_the_drop_is_left_out_with_a_warning)
                                        to_utf8(info_pinned(1))}));
 }
 
-// The child: drops the files listed in a file onto the group once the parent says go.
-TEST(quick_pins_drop_child, DISABLED_drops_the_listed_files)
-{
-    using test_support::environment_value;
-    const unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, environment_value(L"VELMORA_QP_READY").c_str()));
-    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, environment_value(L"VELMORA_QP_GO").c_str()));
-    ASSERT_TRUE(ready && go);
-    std::istringstream text(test_support::read_file(environment_value(L"VELMORA_QP_PATHS")));
-    std::vector<std::filesystem::path> files;
-    for (std::string line; std::getline(text, line);)
-        files.push_back(from_utf8(line));
-    const auto data = test_support::file_data_object(files);
-    ASSERT_TRUE(data);
-    const auto target = drop_target(environment_value(L"VELMORA_QP_GROUP"), nullptr);
-    SetEvent(ready.get());
-    ASSERT_EQ(WaitForSingleObject(go.get(), 60'000), WAIT_OBJECT_0);
-    EXPECT_EQ(hresult_bits(drop(target.get(), data.get())), hresult_bits(S_OK));
-}
-
-TEST_F(quick_pins_drop, two_processes_dropping_the_same_files_at_once_leave_no_duplicate)
-{
-    const auto dropped = numbered_files(40);
-    std::string list;
-    for (const auto& file : dropped)
-        list += to_utf8(file.wstring()) + "\n";
-    test_support::write_file(scratch(L"list.txt"), list);
-    const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
-    const unique_handle ready(CreateEventW(nullptr, FALSE, FALSE, (L"Local\\velmora-qp-drop-ready-" + suffix).c_str()));
-    const unique_handle go(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\velmora-qp-drop-go-" + suffix).c_str()));
-    const test_support::child_test_process::environment environment{
-        {L"VELMORA_QP_GROUP", group()},
-        {L"VELMORA_QP_PATHS", scratch(L"list.txt")},
-        {L"VELMORA_QP_READY", L"Local\\velmora-qp-drop-ready-" + suffix},
-        {L"VELMORA_QP_GO", L"Local\\velmora-qp-drop-go-" + suffix}};
-
-    test_support::log_capture log;
-    test_support::child_test_process one("quick_pins_drop_child.DISABLED_drops_the_listed_files", environment);
-    test_support::child_test_process two("quick_pins_drop_child.DISABLED_drops_the_listed_files", environment);
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 60'000), WAIT_OBJECT_0);
-    ASSERT_EQ(WaitForSingleObject(ready.get(), 60'000), WAIT_OBJECT_0);
-    SetEvent(go.get());
-    EXPECT_EQ(one.wait(), 0u);
-    EXPECT_EQ(two.wait(), 0u);
-
-    // One shortcut per file, no "f1.txt (2).lnk": the second drop found the first one's pins.
-    EXPECT_EQ(folder_contents(group()).size(), dropped.size());
-    std::set<std::wstring> targets;
-    for (const auto& name : folder_contents(group()))
-        targets.insert(read_link_raw_path(group() + L"\\" + name));
-    EXPECT_EQ(targets.size(), dropped.size());
-    // One process pinned all of them, the other none.
-    std::multiset<std::string> counts;
-    for (const auto* child : {&one, &two})
-        for (const auto& message : log.messages_from(child->id()))
-            counts.insert(message);
-    EXPECT_EQ(counts, (std::multiset<std::string>{to_utf8(info_pinned(0)), to_utf8(info_pinned(dropped.size()))}));
-}
 } // namespace

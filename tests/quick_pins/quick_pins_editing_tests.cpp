@@ -98,13 +98,7 @@ TEST_F(quick_pins_pinning, refused_input)
     make_file(scratch(L"a.txt"));
     make_file(scratch(L"blocker"));
     const std::wstring under_a_file = scratch(L"blocker\\Group");
-    const struct
-    {
-        const char* name;
-        std::wstring folder;
-        wstrings paths;
-        strings log;
-    } rows[] = {
+    const struct { const char* name; std::wstring folder; wstrings paths; strings log; } rows[] = {
         {"no folder", L"", {scratch(L"a.txt")}, {}},
         {"no paths", group(), {}, {}},
         {"201 paths", group(), wstrings(201, scratch(L"a.txt")), {}},
