@@ -14,12 +14,7 @@ namespace
 {
 using namespace std::chrono_literals;
 
-enum class answer
-{
-    ready,
-    must_search,
-    neither
-};
+enum class answer { ready, must_search, neither };
 
 class search_cache_test : public ::testing::Test
 {
@@ -66,16 +61,6 @@ TEST_F(search_cache_test, finished_results_live_20_seconds)
     EXPECT_EQ(ask(L"q"), answer::neither) << "the stale entry is running again, its rows gone";
     store(L"q", {L"C:\\c"});
     EXPECT_EQ(cache.lookup(L"q").records.size(), 1u);
-}
-
-TEST_F(search_cache_test, a_failed_search_is_run_again_by_the_next_lookup)
-{
-    EXPECT_EQ(ask(L"q"), answer::must_search);
-    cache.fail(L"q");
-    EXPECT_EQ(ask(L"q"), answer::must_search);
-    EXPECT_EQ(ask(L"q"), answer::neither);
-    cache.fail(L"unknown key"); // nothing to fail, nothing made
-    EXPECT_EQ(cache.size(), 1u);
 }
 
 TEST_F(search_cache_test, the_31st_query_evicts_the_least_recently_used)

@@ -1,5 +1,5 @@
-// The search and waiting threads against the registered stand-in: two enumerations of one query share
-// one run, a waiter whose run failed before finding anything runs the search itself instead of waiting
+// The search and waiting threads against the registered stand-in (views sharing one run are the folder
+// tests'): a waiter whose run failed before finding anything runs the search itself instead of waiting
 // for ever, a search that fails midway ends every list with the rows found so far, a failing or absent
 // search service completes the enumerations empty with its log line, a thread that cannot be started
 // (whichever allocation fails) leaves no entry running, and the threads give back their reference on the
@@ -22,7 +22,6 @@ namespace
 {
 using namespace std::chrono_literals;
 using search_service_test::index_file;
-using search_service_test::standin_counters;
 
 // An enumerator as the threads see it; Next's waiting is replaced by an event.
 class fake_enumerator final : public search_results_target
@@ -81,35 +80,6 @@ private:
 const std::string three_items = R"("items": [{"path": "C:\\s\\1.txt", "rank": 3}, {"path": "C:\\s\\2.txt", "rank": 2},
                                              {"path": "C:\\s\\3.txt", "rank": 1}])";
 const std::vector<std::wstring> three_paths = {L"C:\\s\\1.txt", L"C:\\s\\2.txt", L"C:\\s\\3.txt"};
-
-TEST(search_thread, two_enumerations_of_one_query_share_one_run)
-{
-    index_file index("{" + three_items + "}");
-    search_cache cache;
-    test_support::log_capture log;
-    // The counters live in the stand-in's DLL, which the worker threads' apartment unloads as it ends.
-    com_ptr<ISearchManager> keep_loaded;
-    ASSERT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, keep_loaded.put_void()), S_OK);
-    const auto before = standin_counters();
-    fake_enumerator first, second;
-    auto claim = cache.lookup(L"k");
-    ASSERT_TRUE(claim.must_search);
-    ASSERT_TRUE(cache.lookup(L"k").running);
-    // The waiter starts first and follows the run before it has found anything.
-    start_wait_thread(second, cache, L"", L"k");
-    Sleep(150);
-    start_search_thread(first, std::move(claim.run), L"");
-    ASSERT_TRUE(first.wait_complete());
-    ASSERT_TRUE(second.wait_complete());
-    EXPECT_EQ(first.paths(), three_paths);
-    EXPECT_EQ(second.paths(), three_paths);
-    EXPECT_EQ(standin_counters().executes - before.executes, 1) << "one index query for both";
-    EXPECT_TRUE(first.wait_released());
-    EXPECT_TRUE(second.wait_released());
-    EXPECT_EQ(first.completions + second.completions, 2);
-    EXPECT_TRUE(cache.lookup(L"k").ready) << "the rows serve the next view too";
-    EXPECT_EQ(log.messages(), std::vector<std::string>{});
-}
 
 // The lookup that answers must-search makes the waiter responsible: nobody else would run that search.
 TEST(search_thread, a_waiter_whose_run_failed_before_finding_anything_runs_the_search_itself)
