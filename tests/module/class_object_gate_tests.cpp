@@ -33,15 +33,8 @@ TEST_F(class_object_gate, installer_maintenance_marker)
     ASSERT_EQ(ended.wait(), 0u);
     const std::uint64_t ended_creation = process_creation_time(ended.handle());
 
-    struct row
-    {
-        const char* name;
-        std::optional<DWORD> process;
-        std::optional<std::uint64_t> created;
-        HRESULT expected;
-        bool created_as_dword = false;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::optional<DWORD> process; std::optional<std::uint64_t> created;
+                   HRESULT expected; bool created_as_dword = false; } rows[] = {
         {"no marker", {}, {}, S_OK},
         {"this running process with its creation time", own_id, own_creation, installer_running},
         {"this process with a creation time one tick off (the id was reused)", own_id, own_creation + 1, S_OK},
@@ -85,14 +78,7 @@ TEST_F(class_object_gate, root_switches_in_the_suite_settings)
         return std::string(R"({"apps": [{"app_id": "sortwell", "settings": {"general": {"showInExplorerPanel": )") +
                value + R"(, "showQuickPinsInExplorerPanel": )" + value + "}}}]}";
     };
-    struct row
-    {
-        const char* name;
-        std::string settings;
-        HRESULT sortwell;
-        HRESULT quick_pins;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::string settings; HRESULT sortwell; HRESULT quick_pins; } rows[] = {
         {"both switches on", suite_settings_json(true, true), S_OK, S_OK},
         {"showInExplorerPanel false alone", suite_settings_json(false, true), CLASS_E_CLASSNOTAVAILABLE, S_OK},
         {"showQuickPinsInExplorerPanel false alone", suite_settings_json(true, false), S_OK,
@@ -122,17 +108,8 @@ TEST_F(class_object_gate, root_switches_in_the_suite_settings)
 
 TEST_F(class_object_gate, refusals_and_their_log_lines)
 {
-    struct row
-    {
-        const char* name;
-        std::string settings;
-        const CLSID* clsid;
-        const IID* iid;
-        bool null_ppv;
-        HRESULT expected;
-        const char* log_line;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::string settings; const CLSID* clsid; const IID* iid; bool null_ppv;
+                   HRESULT expected; const char* log_line; } rows[] = {
         // A class id that is neither root takes the Sortwell branch of the switches.
         {"other class id, Sortwell off", suite_settings_json(false, true), &other_clsid, &IID_IClassFactory, false,
          CLASS_E_CLASSNOTAVAILABLE, sortwell_disabled},
@@ -174,27 +151,20 @@ TEST_F(class_object_gate, switch_flipped_on_disk_takes_effect_at_the_next_call)
     EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
 }
 
+std::filesystem::path default_settings_path()
+{
+    return test_support::executable_folder() / L"Content" / L"Configurations" / L"High Level Settings.json";
+}
+
 std::string copied_line()
 {
-    const auto source = test_support::executable_folder() / L"Content" / L"Configurations" / L"High Level Settings.json";
-    return "INFO Copied default settings from " + to_utf8(source.wstring()) + " to " +
+    return "INFO Copied default settings from " + to_utf8(default_settings_path().wstring()) + " to " +
            to_utf8(suite_settings_path().wstring());
 }
 
-TEST_F(class_object_gate, missing_settings_file_is_seeded_from_the_default_beside_the_host)
-{
-    std::filesystem::remove(suite_settings_path());
-    const auto source = test_support::executable_folder() / L"Content" / L"Configurations" / L"High Level Settings.json";
-    test_support::log_capture log;
-    EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
-    EXPECT_EQ(hex(ask(dll_, quick_pins_clsid)), hex(S_OK));
-    EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
-    EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(source));
-}
-
 // Explorer's first start after installation asks for both roots from several threads while the suite
-// settings file is missing: one thread seeds it, the others wait for it and read it. Each round starts
-// without the file, so the race is run again.
+// settings file is missing: one thread seeds it from the default beside the host, the others wait for it
+// and read it. Each round starts without the file, so the race is run again.
 TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_once)
 {
     constexpr int threads = 16, rounds = 8, calls_per_round = 25;
@@ -224,6 +194,7 @@ TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_
             worker.join();
         EXPECT_EQ(refused.load(), 0);
         EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
+        EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(default_settings_path()));
     }
 }
 

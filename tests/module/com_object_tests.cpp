@@ -92,15 +92,8 @@ TEST(com_object, failed_creation_leaves_no_object_and_no_lock)
 
 TEST(com_boundary, answers_a_failure_and_logs_what_escaped)
 {
-    struct row
-    {
-        const char* name;
-        std::function<HRESULT()> body;
-        HRESULT on_exception;
-        HRESULT expected;
-        const char* log_line;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::function<HRESULT()> body; HRESULT on_exception; HRESULT expected;
+                   const char* log_line; } rows[] = {
         {"success passes through", [] { return S_FALSE; }, E_FAIL, S_FALSE, nullptr},
         {"a failure code passes through unlogged", [] { return E_INVALIDARG; }, E_FAIL, E_INVALIDARG, nullptr},
         {"standard exception", []() -> HRESULT { throw std::runtime_error("disk gone"); }, E_FAIL, E_FAIL,
