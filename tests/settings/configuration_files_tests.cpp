@@ -213,14 +213,8 @@ TEST_F(configuration_files, tag_order_is_read_from_a_string_as_a_decimal_prefix)
 
 TEST_F(configuration_files, tags_and_people_members_of_other_types_count_as_missing)
 {
-    struct row
-    {
-        std::string json;
-        std::wstring version;
-        std::int32_t height, width;
-        std::vector<tag_record> tags;
-    };
-    const row rows[] = {
+    const struct { std::string json; std::wstring version; std::int32_t height, width;
+                   std::vector<tag_record> tags; } rows[] = {
         {R"({"version":"3","app":{"window":{"height":480,"width":-1}},"tags":[{"name":"Family","order":"2",
              "icon_not_tagged":"n.ico","icon_when_tagged":"w.ico","keyboard":"Ctrl+2"}]})",
          L"3", 480, -1,

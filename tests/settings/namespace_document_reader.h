@@ -1,7 +1,6 @@
 #pragma once
 // The namespace file read through a document tree, member by member with the helpers that the tags and
-// people files use: the reference that its one-pass reader is held to, by the settings tests and by the
-// namespace fuzzer.
+// people files use: the reference that its one-pass reader is held to by the namespace fuzzer.
 
 #include "settings/namespace_settings.h"
 #include "settings/settings_json.h"

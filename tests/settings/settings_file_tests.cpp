@@ -1,12 +1,9 @@
 // The settings base class (locating, re-reading only on change), the suite settings file, and the strict
 // JSON every settings file is read as, fed hostile files through each file's public operations.
 
-#include "namespace_document_reader.h"
 #include "settings_fixture.h"
 
 #include "common/setting_utilities/common_settings_file.h"
-#include "common/setting_utilities/json_document.h"
-#include "common/setting_utilities/settings_file_stream.h"
 #include "diagnostics/log.h"
 #include "module/raii.h"
 #include "settings/all_tags_settings.h"
@@ -22,7 +19,6 @@
 namespace
 {
 using settings_test::configuration_file;
-using namespace_settings::folder_record;
 using suite_settings = high_level_settings::settings_file;
 
 // A settings file that counts its reads and answers as told.
@@ -339,48 +335,6 @@ TEST_F(settings_file_test, every_reader_accepts_exactly_the_strict_grammar)
         EXPECT_TRUE(namespace_file.load(false));
         EXPECT_EQ(namespace_file.version() == L"ok", valid) << "namespace file";
         EXPECT_EQ(tags.load(false), valid) << "tags file";
-    }
-}
-
-// Random damage to one document: whatever each reader makes of it, they agree on what it says, and the
-// namespace file's one-pass reader gives the records that a document tree of the same bytes holds.
-TEST_F(settings_file_test, damaged_files_read_the_same_in_every_reader)
-{
-    const std::string sample = R"({"unknown":{"version":"no"},"folders":[{"name":"\u2605","order":1,"queries":[
-        {"name":"Q","query":"System.Rating >= 13","target":"C:\\x"}, 7, null]}],
-        "tags":[{"name":"t","order":"2"}],"apps":[{"app_id":"sortwell"}],"version":"v\u00e9 1"})";
-    const std::string alphabet = "{}[]:,\"\\ntfu0123456789.-e \xE2\x98\x85\x80";
-    std::mt19937 random(20240611);
-    for (int round = 0; round < 300 && !HasFailure(); ++round)
-    {
-        std::string bytes = sample;
-        for (int edit = 1 + static_cast<int>(random() % 4); edit > 0 && !bytes.empty(); --edit)
-        {
-            const std::size_t at = random() % bytes.size();
-            const char c = alphabet[random() % alphabet.size()];
-            if (const auto kind = random() % 3; kind == 0)
-                bytes[at] = c;
-            else if (kind == 1)
-                bytes.erase(at, 1 + random() % 8);
-            else
-                bytes.insert(at, 1, c);
-        }
-        SCOPED_TRACE("round " + std::to_string(round) + ": " + bytes);
-        write(configuration_file(L"Namespace"), bytes);
-        write(configuration_file(L"All Tags"), bytes);
-        const auto suite = load_suite(bytes);
-        namespace_settings::settings_file namespace_file(nullptr);
-        all_tags_settings::settings_file tags(nullptr);
-        EXPECT_TRUE(namespace_file.load(false));
-        tags.load(false);
-        EXPECT_EQ(to_utf8(namespace_file.version()), suite->version());
-        EXPECT_EQ(to_utf8(tags.version()), suite->version());
-        common::setting_utilities::json_document document;
-        common::setting_utilities::settings_file_stream text(bytes);
-        common::setting_utilities::parse_settings_document(text, document);
-        const auto expected = settings_test::document_contents(document);
-        EXPECT_TRUE(namespace_file.folders() == (expected ? expected->folders.value_or(std::vector<folder_record>{})
-                                                          : std::vector<folder_record>{}));
     }
 }
 
