@@ -305,7 +305,7 @@ TEST_F(folder_item_menu, invoke_command_takes_offsets_only_and_needs_the_folders
     }
     EXPECT_EQ(invoke(without_folder.get(), 3u), E_FAIL);
     EXPECT_EQ(without_folder->InvokeCommand(nullptr), E_INVALIDARG);
-    EXPECT_TRUE(errors(log).empty());
+    EXPECT_EQ(errors(log), std::vector<std::string>{});
 
     // A folder that Explorer has not initialised yet has no list either.
     search_and_action_shell_folder* raw = nullptr;
@@ -342,7 +342,7 @@ TEST_F(folder_item_menu, create_shortcut_writes_a_link_that_opens_the_virtual_fo
     ASSERT_EQ(invoke(menu_for(folder.get(), item).get(), 1u), S_OK);
     EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk"}));
     EXPECT_EQ(shortcut_icon(desktop.path() / L"Report- Q1-Q2.lnk"), resolve_icon_path(L"Content\\Icons\\Tags.ico"));
-    EXPECT_TRUE(errors(log).empty());
+    EXPECT_EQ(errors(log), std::vector<std::string>{});
 
     const auto target = shortcut_target(desktop.path() / L"Report- Q1-Q2.lnk");
     const unique_absolute_id_list expected(ILCombine(root.get(), item.get()));

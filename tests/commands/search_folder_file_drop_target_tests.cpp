@@ -117,13 +117,8 @@ TEST_F(search_drop_test, star_names_rate_and_other_names_toggle_the_search_own_t
             summary.push_back(to_utf8(file.wstring()));
         return summary;
     };
-    const struct
-    {
-        const char* name;
-        unique_child_id item;
-        com_ptr<IDataObject> offered;
-        std::vector<std::string> summary;
-    } rows[] = {
+    const struct { const char* name; unique_child_id item; com_ptr<IDataObject> offered;
+                   std::vector<std::string> summary; } rows[] = {
         {"three stars", organised_search(L"\u2605\u2605\u2605"), data, with_paths({"set_rating", "3"})},
         {"one star, whatever the configured action", organised_search(L"\u2605", L"toggle_tags", L"Best"), data,
          with_paths({"set_rating", "1"})},

@@ -247,16 +247,8 @@ TEST_F(result_menu_test, open_file_location_goes_below_the_real_open_group)
 
 TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_their_own)
 {
-    const struct
-    {
-        const char* name;
-        bool group;
-        UINT flags;
-        bool real_rename;
-        bool real_delete;
-        wstrings own_tail;
-        bool real_cut = true;
-    } rows[] = {
+    const struct { const char* name; bool group; UINT flags; bool real_rename; bool real_delete; wstrings own_tail;
+                   bool real_cut = true; } rows[] = {
         // Wine offers "&Rename" only with CMF_CANRENAME.
         {"pin", false, CMF_CANRENAME, false, false, {L"-", L"Rename pin", L"Unpin"}, false},
         {"group", true, CMF_CANRENAME, false, true, {L"-", L"Rename group"}},

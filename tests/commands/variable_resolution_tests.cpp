@@ -65,16 +65,9 @@ TEST(resolve_variables, replaces_placeholders_pass_by_pass)
     const std::vector<std::wstring> two_paths = {L"C:\\a b\\c.txt", L"C:\\say \"hi\".txt"};
     const std::wstring two_paths_quoted = L"\"C:\\a b\\c.txt\" \"C:\\say \"\"hi\"\".txt\"";
 
-    struct row
-    {
-        const char* name;
-        std::wstring text;
-        std::vector<std::wstring> selected;
-        std::vector<std::wstring> primary;
-        std::wstring expected;
-        std::vector<std::string> errors;
-    };
-    const row rows[] = {
+    const struct { const char* name; std::wstring text; std::vector<std::wstring> selected;
+                   std::vector<std::wstring> primary; std::wstring expected;
+                   std::vector<std::string> errors; } rows[] = {
         {"module folder", L"$VLM_Directory\\Pins", none, none, folder + L"\\Pins", {}},
         {"module folder in any case", L"$vlm_directory\\Pins", none, none, folder + L"\\Pins", {}},
         {"the name runs on through '_'", L"$VLM_Directory_x", none, none, L"$VLM_Directory_x",

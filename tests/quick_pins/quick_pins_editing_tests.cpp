@@ -152,15 +152,8 @@ TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)
     const auto not_in = [&](const std::wstring& file) {
         return "ERROR [quick-pins] '" + to_utf8(file) + "' is not in '" + to_utf8(group()) + "' and was not removed";
     };
-    const struct
-    {
-        const char* name;
-        std::wstring folder;
-        wstrings files;
-        bool result;
-        strings log;
-        wstrings left;
-    } rows[] = {
+    const struct { const char* name; std::wstring folder; wstrings files; bool result; strings log;
+                   wstrings left; } rows[] = {
         // One path elsewhere and nothing at all is removed, not even the paths that lie in the group.
         {"another folder", group(), {pin(L"a.txt.lnk"), scratch(L"other\\c.lnk"), pin(L"b.txt.lnk")}, false,
          {not_in(scratch(L"other\\c.lnk"))}, {L"a.txt.lnk", L"b.txt.lnk"}},

@@ -20,13 +20,8 @@ using search_service_test::standin_counters;
 
 TEST(search_where_restrictions, builds_the_restriction_text)
 {
-    const struct
-    {
-        const wchar_t* pattern;
-        const wchar_t* query;
-        const wchar_t* filter;
-        const wchar_t* expected;
-    } rows[] = {
+    const struct { const wchar_t* pattern; const wchar_t* query; const wchar_t* filter;
+                   const wchar_t* expected; } rows[] = {
         {L"*", L"", L"", L"AND scope='file:'"},
         {L"*", L"System.Rating >= 63", L"", L"AND scope='file:' AND (System.Rating >= 63) "},
         {L"IMG_?.*", L"", L"", L"AND scope='file:' AND System.ItemPathDisplay LIKE 'IMG__.%' "},
@@ -135,14 +130,8 @@ TEST(run_search, the_restrictions_reach_the_index_and_25000_rows_at_most_come_ba
     const auto index = items_json({R"("path": "C:\\Photos\\beach.jpg", "keywords": ["holiday"], "rating": 75)",
                                    R"("path": "C:\\Photos\\forest.png", "keywords": ["walk"], "rating": 25)",
                                    R"("path": "C:\\Docs\\beach notes.txt", "keywords": ["holiday", "notes"])"});
-    const struct
-    {
-        const char* name;
-        const wchar_t* pattern;
-        const wchar_t* query;
-        const wchar_t* filter;
-        std::vector<std::wstring> paths;
-    } rows[] = {
+    const struct { const char* name; const wchar_t* pattern; const wchar_t* query; const wchar_t* filter;
+                   std::vector<std::wstring> paths; } rows[] = {
         {"configured query", L"*", L"System.Rating >= 63", L"", {L"C:\\Photos\\beach.jpg"}},
         {"pattern with a star", L"*.png", L"", L"", {L"C:\\Photos\\forest.png"}},
         {"pattern without wildcards", L"beach", L"", L"", {L"C:\\Photos\\beach.jpg", L"C:\\Docs\\beach notes.txt"}},
