@@ -109,14 +109,6 @@ statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bi
     return result;
 }
 
-std::vector<std::wstring> statement_result::values() const
-{
-    std::vector<std::wstring> texts;
-    for (const auto& row : rows)
-        texts.push_back(row.text_at(text_offset));
-    return texts;
-}
-
 statement_result run_statement(std::wstring_view sql)
 {
     const DBBINDING text = binding(1, DBTYPE_WSTR, text_offset, 2048, 4);

@@ -63,8 +63,6 @@ struct statement_result
 {
     HRESULT result = S_OK;
     std::vector<fetched_row> rows;
-    // The first column of each row, for statements run through run_statement.
-    std::vector<std::wstring> values() const;
 };
 statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size);
 // The first column as text.
