@@ -79,21 +79,6 @@ TEST_F(quick_pins_groups, groups_from_the_model)
     }
 }
 
-TEST_F(quick_pins_groups, root_shows_the_only_group_directly_or_one_folder_per_group)
-{
-    const std::wstring pins = (default_groups_folder() / L"Pins").wstring();
-    make_file(scratch(L"target.txt"));
-    make_pin(pins + L"\\target.txt.lnk", scratch(L"target.txt"));
-    EXPECT_EQ(list_root_entries(guard_), (std::vector<quick_pin_entry>{
-                                             {L"target.txt", scratch(L"target.txt"), pins + L"\\target.txt.lnk", false, false}}));
-
-    std::filesystem::create_directories(scratch(L"one"));
-    std::filesystem::create_directories(scratch(L"two"));
-    publish_groups({{u"One", u16(scratch(L"one"))}, {u"Two", u16(scratch(L"two"))}});
-    EXPECT_EQ(list_root_entries(guard_), (std::vector<quick_pin_entry>{{L"One", scratch(L"one"), scratch(L"one"), true, true},
-                                                                      {L"Two", scratch(L"two"), scratch(L"two"), true, true}}));
-}
-
 // A share that stopped answering must not stall the navigation pane: its group and its pins are left out.
 TEST_F(quick_pins_groups, groups_and_pins_on_an_unresponsive_volume_are_left_out)
 {
