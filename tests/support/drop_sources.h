@@ -3,6 +3,7 @@
 // Explorer's own views hand out), or one that offers a single format of our choosing (text from a
 // browser, a file list without files).
 
+#include "module/com_object.h"
 #include "module/raii.h"
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -43,7 +43,7 @@ inline com_ptr<IDataObject> file_data_object(const std::vector<std::filesystem::
 }
 
 // Offers `bytes` in global memory as `format`, and nothing else.
-class fixed_data_object : public IDataObject
+class fixed_data_object final : public com_object<fixed_data_object, IDataObject>
 {
 public:
     static com_ptr<IDataObject> text(const std::wstring& text)
@@ -63,20 +63,8 @@ public:
                                   std::string(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(wchar_t)));
     }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
-        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG count = --references_;
-        if (!count)
-            delete this;
-        return count;
-    }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
+    fixed_data_object(CLIPFORMAT format, std::string bytes) : format_(format), bytes_(std::move(bytes)) {}
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) noexcept override
     {
         if (QueryGetData(format) != S_OK)
             return DV_E_FORMATETC;
@@ -87,21 +75,19 @@ public:
         GlobalUnlock(medium->hGlobal);
         return S_OK;
     }
-    STDMETHODIMP QueryGetData(FORMATETC* format) override
+    STDMETHODIMP QueryGetData(FORMATETC* format) noexcept override
     {
         return format->cfFormat == format_ && (format->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
     }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) noexcept override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) noexcept override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) noexcept override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    fixed_data_object(CLIPFORMAT format, std::string bytes) : format_(format), bytes_(std::move(bytes)) {}
-    virtual ~fixed_data_object() = default;
     static com_ptr<IDataObject> make(CLIPFORMAT format, std::string bytes)
     {
         return com_ptr<IDataObject>::attach(new fixed_data_object(format, std::move(bytes)));
@@ -109,6 +95,5 @@ private:
 
     CLIPFORMAT format_;
     std::string bytes_;
-    std::atomic<ULONG> references_{1};
 };
 } // namespace test_support
