@@ -72,6 +72,7 @@ TEST_F(class_object_gate, installer_maintenance_marker)
     EXPECT_EQ(log.messages(), std::vector<std::string>{});
 }
 
+// One loaded DLL for all rows: each file written is read at the next call.
 TEST_F(class_object_gate, root_switches_in_the_suite_settings)
 {
     const auto general = [](const char* value) {
@@ -137,18 +138,6 @@ TEST_F(class_object_gate, refusals_and_their_log_lines)
         }
         EXPECT_EQ(log.messages(), std::vector<std::string>{r.log_line});
     }
-}
-
-TEST_F(class_object_gate, switch_flipped_on_disk_takes_effect_at_the_next_call)
-{
-    EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
-    write_suite_settings(suite_settings_json(false, true));
-    EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(CLASS_E_CLASSNOTAVAILABLE));
-    // A file that does not parse counts as read and keeps what was read before.
-    write_suite_settings(R"({"apps": [{"app_id": "sortwell"}],})");
-    EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(CLASS_E_CLASSNOTAVAILABLE));
-    write_suite_settings(suite_settings_json(true, true));
-    EXPECT_EQ(hex(ask(dll_, sortwell_clsid)), hex(S_OK));
 }
 
 std::filesystem::path default_settings_path()
