@@ -109,16 +109,16 @@ std::string error_of(const std::function<void()>& run)
     return {};
 }
 
-// Points GetTempPathW, and so the job files, at `folder` while it lives.
-class temp_folder_override
+// Sets environment variables while it lives; each gets its earlier value, or none, back afterwards.
+class environment_override
 {
 public:
-    explicit temp_folder_override(const std::filesystem::path& folder)
+    environment_override(std::initializer_list<std::pair<const wchar_t*, std::wstring>> variables)
     {
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-            saved_.emplace_back(name, test_support::environment_value(name)), SetEnvironmentVariableW(name, folder.c_str());
+        for (const auto& [name, value] : variables)
+            saved_.emplace_back(name, test_support::environment_value(name)), SetEnvironmentVariableW(name, value.c_str());
     }
-    ~temp_folder_override()
+    ~environment_override()
     {
         for (const auto& [name, value] : saved_)
             SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
@@ -126,6 +126,15 @@ public:
 
 private:
     std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
+// Points GetTempPathW, and so the job files, at `folder` while it lives.
+struct temp_folder_override : environment_override
+{
+    explicit temp_folder_override(const std::filesystem::path& folder)
+        : environment_override{{L"TMP", folder.wstring()}, {L"TEMP", folder.wstring()}}
+    {
+    }
 };
 
 struct shell_route_call

@@ -215,9 +215,22 @@ std::vector<std::string> errors(const test_support::log_capture& log)
     return log.messages_from(GetCurrentProcessId());
 }
 
+// The registered DLL, which the shell loads for our lists, seeds a missing suite settings file and logs
+// it (other test executables of the prefix remove the file): it is there before the log is watched.
+bool suite_settings_present()
+{
+    std::error_code ec;
+    std::filesystem::create_directories(test_support::settings_folder(), ec);
+    std::filesystem::copy_file(test_support::executable_folder() / L"Content\\Configurations\\High Level Settings.json",
+                               test_support::settings_folder() / L"High Level Settings.json",
+                               std::filesystem::copy_options::skip_existing, ec);
+    return !ec;
+}
+
 class folder_item_menu : public ::testing::Test
 {
 protected:
+    bool settings_present = suite_settings_present();
     private_desktop desktop;
     test_support::log_capture log;
     LONG module_locks = the_module().lock_count();

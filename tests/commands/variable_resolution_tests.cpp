@@ -12,22 +12,6 @@ using namespace test_support;
 
 namespace
 {
-// Environment variables a case needs, removed again afterwards.
-struct environment_variables
-{
-    environment_variables(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> variables)
-    {
-        for (const auto& [name, value] : variables)
-            names.push_back(name), SetEnvironmentVariableW(name, value);
-    }
-    ~environment_variables()
-    {
-        for (const auto& name : names)
-            SetEnvironmentVariableW(name.c_str(), nullptr);
-    }
-    std::vector<std::wstring> names;
-};
-
 // The ERROR lines of variable resolution written since `capture` began, without their level.
 std::vector<std::string> resolution_errors(const log_capture& capture)
 {
@@ -51,7 +35,7 @@ std::string environment_error(const std::string& placeholder)
 
 TEST(resolve_variables, replaces_placeholders_pass_by_pass)
 {
-    environment_variables variables{
+    commands_test::environment_override variables{
         {L"VELMORA_TEST_HOME", L"C:\\Home"},
         {L"VELMORA_TEST_NESTED", L"%VELMORA_TEST_HOME%"},
         {L"VELMORA_TEST_DOLLAR", L"$VLM_Directory"},
@@ -121,7 +105,7 @@ TEST(resolve_variables, replaces_placeholders_pass_by_pass)
 // is expanded by the environment pass.
 TEST(resolve_variables, module_folder_value_goes_through_the_later_passes)
 {
-    environment_variables variables{{L"VELMORA_TEST_HOME", L"C:\\Home"}};
+    commands_test::environment_override variables{{L"VELMORA_TEST_HOME", L"C:\\Home"}};
     scratch_folder scratch(L"variables");
     const auto folder = scratch.path() / L"%VELMORA_TEST_HOME%$VLM_Directory";
     std::filesystem::create_directories(folder);
