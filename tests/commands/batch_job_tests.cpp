@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <regex>
-#include <set>
 
 using namespace commands_test;
 

@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <thread>
