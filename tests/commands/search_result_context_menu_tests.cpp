@@ -282,29 +282,26 @@ TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_th
     }
 }
 
-TEST_F(result_menu_test, a_range_narrower_than_100_ids_adds_nothing)
+// A range narrower than 100 ids, or a real menu that fails: nothing is added, and S_OK.
+TEST_F(result_menu_test, a_narrow_range_or_a_failing_real_menu_adds_nothing)
 {
+    auto failing = make_fake("open");
+    failing->query_answer = E_OUTOFMEMORY;
     const auto real = real_menu(file(L"a.txt"));
-    for (const UINT last : {first_id, first_id + 50, first_id + 99})
+    const std::tuple<IContextMenu*, UINT, strings> rows[] = {
+        {real.get(), first_id, {}}, {real.get(), first_id + 50, {}}, {real.get(), first_id + 99, {}},
+        {failing.get(), last_id, {"WARNING QueryContextMenu: Delegate failed 0x8007000E"}},
+    };
+    for (const auto& [delegate, last, messages] : rows)
     {
         SCOPED_TRACE(last);
-        auto menu = single_menu(real.get(), file(L"a.txt"), view_list.get());
+        auto menu = single_menu(delegate, file(L"a.txt"), view_list.get());
+        test_support::log_capture log;
         popup wrapped;
         EXPECT_EQ(hex(menu->QueryContextMenu(wrapped.menu, 0, first_id, last, CMF_NORMAL)), hex(S_OK));
         EXPECT_EQ(GetMenuItemCount(wrapped.menu), 0);
+        EXPECT_EQ(log.messages(), messages);
     }
-}
-
-TEST_F(result_menu_test, a_failing_real_menu_adds_nothing_and_warns)
-{
-    auto fake = make_fake("open");
-    fake->query_answer = E_OUTOFMEMORY;
-    auto menu = single_menu(fake.get(), file(L"a.txt"), view_list.get());
-    test_support::log_capture log;
-    popup wrapped;
-    EXPECT_EQ(hex(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)), hex(S_OK));
-    EXPECT_EQ(GetMenuItemCount(wrapped.menu), 0);
-    EXPECT_EQ(log.messages(), strings{"WARNING QueryContextMenu: Delegate failed 0x8007000E"});
 }
 
 TEST_F(result_menu_test, command_strings_by_offset)
