@@ -3,14 +3,10 @@
 #include "diagnostics/log.h"
 #include "support/test_files.h"
 
-#include <oleauto.h>
-
 namespace search_service_test
 {
 namespace
 {
-constexpr DBBYTEOFFSET text_offset = 8;
-
 std::filesystem::path scratch_index_path()
 {
     static int counter = 0;
@@ -42,20 +38,6 @@ std::string json_string(std::wstring_view text)
     return result + "\"";
 }
 
-DBBINDING binding(DBORDINAL ordinal, DBTYPE type, DBBYTEOFFSET value, DBLENGTH length, DBBYTEOFFSET status)
-{
-    DBBINDING b{};
-    b.iOrdinal = ordinal;
-    b.obValue = value;
-    b.obStatus = status;
-    b.dwPart = DBPART_VALUE | (status ? DBPART_STATUS : 0);
-    b.dwMemOwner = DBMEMOWNER_CLIENTOWNED;
-    b.eParamIO = DBPARAMIO_NOTPARAM;
-    b.cbMaxLen = length;
-    b.wType = type;
-    return b;
-}
-
 com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result)
 {
     HRESULT& hr = *result;
@@ -79,42 +61,6 @@ com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result)
     return rowset;
 }
 
-statement_result fetch_rows(std::wstring_view sql, std::span<const DBBINDING> bindings, std::size_t row_size)
-{
-    statement_result result;
-    com_ptr<IRowset> rowset = open_rowset(sql, &result.result);
-    if (!rowset)
-        return result;
-    auto accessor = rowset.try_query<IAccessor>();
-    HACCESSOR handle = DB_NULL_HACCESSOR;
-    if (!accessor || FAILED(result.result = accessor->CreateAccessor(DBACCESSOR_ROWDATA, bindings.size(), bindings.data(),
-                                                                     row_size, &handle, nullptr)))
-        return result;
-    for (;;)
-    {
-        HROW row = DB_NULL_HROW;
-        HROW* rows = &row;
-        DBCOUNTITEM obtained = 0;
-        if (rowset->GetNextRows(DB_NULL_HCHAPTER, 0, 1, &obtained, &rows) != S_OK || obtained != 1)
-            break;
-        fetched_row fetched{S_OK, std::vector<BYTE>(row_size)};
-        fetched.get_data = rowset->GetData(row, handle, fetched.bytes.data());
-        rowset->ReleaseRows(1, &row, nullptr, nullptr, nullptr);
-        for (const auto& b : bindings)
-            if (b.wType == DBTYPE_VARIANT)
-                VariantClear(reinterpret_cast<VARIANT*>(fetched.bytes.data() + b.obValue));
-        result.rows.push_back(std::move(fetched));
-    }
-    accessor->ReleaseAccessor(handle, nullptr);
-    return result;
-}
-
-statement_result run_statement(std::wstring_view sql)
-{
-    const DBBINDING text = binding(1, DBTYPE_WSTR, text_offset, 2048, 4);
-    return fetch_rows(sql, {&text, 1}, text_offset + 2048);
-}
-
 search_standin_counters standin_counters()
 {
     search_standin_counters counters{};
@@ -125,12 +71,4 @@ search_standin_counters standin_counters()
     return counters;
 }
 
-HRESULT standin_can_unload_now()
-{
-    HMODULE dll = GetModuleHandleW(search_standin_dll_name);
-    auto can_unload = dll ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-                                reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")))
-                          : nullptr;
-    return can_unload ? can_unload() : E_UNEXPECTED;
-}
 } // namespace search_service_test
