@@ -272,21 +272,14 @@ TEST_F(folder_item_menu, get_command_string_answers_verbs_and_help_texts_within_
 {
     const auto menu = menu_for(nullptr, search_item(L"Q1"));
     const struct { UINT_PTR offset; UINT type; UINT size; HRESULT result; std::string text; } rows[] = {
-        {0, GCS_VERBA, 64, S_OK, "open"},
-        {1, GCS_VERBW, 64, S_OK, "link"},
-        {2, GCS_VERBA, 64, S_OK, "VLM.CustomizeSortwell"},
-        {2, GCS_VERBW, 64, S_OK, "VLM.CustomizeSortwell"},
+        {0, GCS_VERBA, 64, S_OK, "open"}, {1, GCS_VERBW, 64, S_OK, "link"},
+        {2, GCS_VERBA, 64, S_OK, "VLM.CustomizeSortwell"}, {2, GCS_VERBW, 64, S_OK, "VLM.CustomizeSortwell"},
         {0, GCS_HELPTEXTA, 64, S_OK, "Opens the selected item"},
         {1, GCS_HELPTEXTW, 64, S_OK, "Creates a shortcut to this item on the desktop"},
-        {1, GCS_HELPTEXTW, 10, S_OK, "Creates a"},
-        {2, GCS_HELPTEXTA, 5, S_OK, "Open"},
-        {2, GCS_HELPTEXTW, 1, S_OK, ""},
-        {0, GCS_VALIDATEA, 64, E_FAIL, "untouched"},
-        {0, GCS_VALIDATEW, 64, E_FAIL, "untouched"},
-        {0, 3, 64, E_FAIL, "untouched"},
-        {0, GCS_VERBICONW, 64, E_FAIL, "untouched"},
-        {3, GCS_VERBW, 64, E_FAIL, "untouched"},
-        {0x10000, GCS_VERBA, 64, E_FAIL, "untouched"},
+        {1, GCS_HELPTEXTW, 10, S_OK, "Creates a"}, {2, GCS_HELPTEXTA, 5, S_OK, "Open"}, {2, GCS_HELPTEXTW, 1, S_OK, ""},
+        {0, GCS_VALIDATEA, 64, E_FAIL, "untouched"}, {0, GCS_VALIDATEW, 64, E_FAIL, "untouched"},
+        {0, 3, 64, E_FAIL, "untouched"}, {0, GCS_VERBICONW, 64, E_FAIL, "untouched"},
+        {3, GCS_VERBW, 64, E_FAIL, "untouched"}, {0x10000, GCS_VERBA, 64, E_FAIL, "untouched"},
     };
     for (const auto& row : rows)
     {
@@ -311,10 +304,7 @@ TEST_F(folder_item_menu, invoke_command_takes_offsets_only_and_needs_the_folders
     const auto item = search_item(L"Q1");
     const auto without_folder = menu_for(nullptr, item);
     for (const char* verb : {"open", "link", "VLM.CustomizeSortwell"})
-    {
-        SCOPED_TRACE(verb);
-        EXPECT_EQ(invoke(without_folder.get(), verb), E_FAIL);
-    }
+        EXPECT_EQ(invoke(without_folder.get(), verb), E_FAIL) << verb;
     EXPECT_EQ(invoke(without_folder.get(), 3u), E_FAIL);
     EXPECT_EQ(without_folder->InvokeCommand(nullptr), E_INVALIDARG);
     EXPECT_EQ(errors(log), std::vector<std::string>{});
@@ -415,21 +405,11 @@ TEST_F(folder_item_menu, customize_starts_the_settings_app_on_the_tags_tab)
 TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
 {
     const struct { std::wstring display_name; std::wstring file_name; } rows[] = {
-        {L"Report: Q1/Q2", L"Report- Q1-Q2"},
-        {L"a\\b*c?d\"e<f>g|h", L"a-b-c-d-e-f-g-h"},
-        {L"tab\there\x1f", L"tab-here-"},
-        {L". . .", L"Sortwell item"},
-        {L"", L"Sortwell item"},
-        {L"Trailing. .", L"Trailing"},
-        {L" leading kept", L" leading kept"},
-        {L"★★★★★", L"★★★★★"},
-        {L"CON", L"CON-"},
-        {L"nul.txt", L"nul-.txt"},
-        {L"con .tar.gz", L"con- .tar.gz"},
-        {L"Com7", L"Com7-"},
-        {L"lpt\u00b9", L"lpt\u00b9-"},
-        {L"Console", L"Console"},
-        {L"COM0", L"COM0"},
+        {L"Report: Q1/Q2", L"Report- Q1-Q2"}, {L"a\\b*c?d\"e<f>g|h", L"a-b-c-d-e-f-g-h"}, {L"tab\there\x1f", L"tab-here-"},
+        {L". . .", L"Sortwell item"}, {L"", L"Sortwell item"}, {L"Trailing. .", L"Trailing"},
+        {L" leading kept", L" leading kept"}, {L"★★★★★", L"★★★★★"},
+        {L"CON", L"CON-"}, {L"nul.txt", L"nul-.txt"}, {L"con .tar.gz", L"con- .tar.gz"}, {L"Com7", L"Com7-"},
+        {L"lpt\u00b9", L"lpt\u00b9-"}, {L"Console", L"Console"}, {L"COM0", L"COM0"},
         // Cut so that "<name> (99).lnk" keeps to the 255 units of a file name; a pair is never split.
         {std::wstring(300, L'x'), std::wstring(246, L'x')},
         {std::wstring(245, L'x') + L"\U0001F600", std::wstring(245, L'x')},

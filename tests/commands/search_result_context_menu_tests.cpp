@@ -105,6 +105,15 @@ std::vector<std::wstring> texts_of(HMENU menu)
     return texts;
 }
 
+// The offset of the command with `text` in a menu queried from `first_id`; 0 when there is none.
+UINT offset_of(HMENU menu, const wchar_t* text)
+{
+    for (const auto& item : items_of(menu))
+        if (item.text == text)
+            return item.id - first_id;
+    return 0;
+}
+
 struct popup
 {
     popup() : menu(CreatePopupMenu()) {}
@@ -304,17 +313,13 @@ TEST_F(result_menu_test, a_narrow_range_or_a_failing_real_menu_adds_nothing)
     }
 }
 
-TEST_F(result_menu_test, command_strings_by_offset)
+TEST_F(result_menu_test, command_strings_by_offset_and_offsets_without_a_command_refused)
 {
     const auto real = real_menu(file(L"a.txt"));
     auto menu = single_menu(real.get(), file(L"a.txt"), view_list.get());
     popup wrapped;
     ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)));
-    // The real menu's command for "properties", found through our menu's items.
-    UINT properties = 0;
-    for (const auto& item : items_of(wrapped.menu))
-        if (item.text == L"&Properties")
-            properties = item.id - first_id;
+    const UINT properties = offset_of(wrapped.menu, L"&Properties"); // the real menu's
     ASSERT_GE(properties, 100u);
 
     const struct { UINT_PTR offset; UINT type; UINT size; HRESULT result; std::string text; } rows[] = {
@@ -341,14 +346,6 @@ TEST_F(result_menu_test, command_strings_by_offset)
         const std::string text = row.type == GCS_VERBW ? to_utf8(buffer) : std::string(reinterpret_cast<char*>(buffer));
         EXPECT_EQ(text, row.text);
     }
-}
-
-TEST_F(result_menu_test, offsets_without_a_command_are_refused)
-{
-    const auto real = real_menu(file(L"a.txt"));
-    auto menu = single_menu(real.get(), file(L"a.txt"), view_list.get());
-    popup wrapped;
-    ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)));
     for (const UINT offset : {1u, 2u, 50u, 99u})
     {
         SCOPED_TRACE(offset);
@@ -578,10 +575,7 @@ TEST_F(result_menu_test, delete_asks_and_moves_to_the_recycle_bin)
         auto menu = single_menu(real.get(), a, view_list.get());
         popup wrapped;
         ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, CMF_NORMAL)));
-        UINT delete_offset = 0;
-        for (const auto& item : items_of(wrapped.menu))
-            if (item.text == L"&Delete")
-                delete_offset = item.id - first_id;
+        const UINT delete_offset = offset_of(wrapped.menu, L"&Delete");
         ASSERT_GE(delete_offset, 100u);
 
         test_support::change_recorder changes(view_list.get());

@@ -18,13 +18,6 @@
 
 namespace test_support
 {
-struct change_notification
-{
-    LONG event = 0;
-    // The first ID list of the notification.
-    unique_absolute_id_list item;
-};
-
 class change_recorder
 {
 public:
@@ -74,20 +67,12 @@ public:
         }
     }
 
-    // The notifications of `event` whose ID list is exactly `folder`.
-    int count(LONG event, PCIDLIST_ABSOLUTE folder) const
+    // The notifications of `event`; with a `folder`, those whose first ID list is exactly it.
+    int count(LONG event, PCIDLIST_ABSOLUTE folder = nullptr) const
     {
         int result = 0;
-        for (const auto& notification : notifications_)
-            if (notification.event == event && notification.item && ILIsEqual(notification.item.get(), folder))
-                ++result;
-        return result;
-    }
-    int count(LONG event) const
-    {
-        int result = 0;
-        for (const auto& notification : notifications_)
-            result += notification.event == event;
+        for (const auto& [seen, item] : notifications_)
+            result += seen == event && (!folder || (item && ILIsEqual(item.get(), folder)));
         return result;
     }
     void clear() { notifications_.clear(); }
@@ -105,12 +90,8 @@ private:
         if (HANDLE lock = SHChangeNotification_Lock(reinterpret_cast<HANDLE>(wparam), static_cast<DWORD>(lparam),
                                                     &items, &event))
         {
-            change_notification notification;
-            notification.event = event;
-            if (items && items[0])
-                notification.item.reset(ILCloneFull(items[0]));
             if (self)
-                self->notifications_.push_back(std::move(notification));
+                self->notifications_.emplace_back(event, items && items[0] ? ILCloneFull(items[0]) : nullptr);
             SHChangeNotification_Unlock(lock);
         }
         return 0;
@@ -118,7 +99,7 @@ private:
 
     HWND window_ = nullptr;
     ULONG registration_ = 0;
-    std::vector<change_notification> notifications_;
+    std::vector<std::pair<LONG, unique_absolute_id_list>> notifications_; // the event and its first ID list
 };
 
 // Closes every dialog this process shows while it lives ("Cancel", then "No"), for a command that must
