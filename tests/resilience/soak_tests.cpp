@@ -5,6 +5,7 @@
 // VELMORA_SOAK_ROUNDS sets the number of rounds (default 400; scripts/soak.sh runs 10,000).
 
 #include "module/dll_test_support.h"
+#include "namespace/folder_test_support.h"
 #include "quick_pins/store_fixture.h"
 #include "search_service/standin_client.h"
 
@@ -86,43 +87,11 @@ usage process_usage()
     return now;
 }
 
-// A root's absolute list as the desktop makes it: one registry item naming the class.
-unique_absolute_id_list root_list(const CLSID& clsid)
-{
-    constexpr USHORT size = 2 + 2 + sizeof(CLSID);
-    auto* memory = static_cast<BYTE*>(CoTaskMemAlloc(size + 2));
-    std::memset(memory, 0, size + 2);
-    std::memcpy(memory, &size, 2);
-    memory[2] = 0x1F;
-    memory[3] = 0x50;
-    std::memcpy(memory + 4, &clsid, sizeof(CLSID));
-    return unique_absolute_id_list(reinterpret_cast<PIDLIST_ABSOLUTE>(memory));
-}
-
-std::vector<unique_child_id> list(IShellFolder* folder)
-{
-    std::vector<unique_child_id> items;
-    com_ptr<IEnumIDList> enumerator;
-    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, enumerator.put()) != S_OK)
-        return items;
-    PITEMID_CHILD batch[16] = {};
-    ULONG fetched = 0;
-    while (SUCCEEDED(enumerator->Next(16, batch, &fetched)) && fetched > 0)
-        for (ULONG i = 0; i < fetched; ++i)
-            items.emplace_back(batch[i]);
-    return items;
-}
-
 PCUITEMID_CHILD find(IShellFolder* folder, const std::vector<unique_child_id>& items, const wchar_t* name)
 {
     for (const auto& item : items)
-    {
-        STRRET shown{};
-        unique_cotaskmem_string text;
-        if (SUCCEEDED(folder->GetDisplayNameOf(item.get(), SHGDN_NORMAL, &shown)) &&
-            SUCCEEDED(StrRetToStrW(&shown, item.get(), text.put())) && std::wstring(text.get()) == name)
+        if (folder_test::display_name(folder, item.get(), SHGDN_NORMAL) == name)
             return item.get();
-    }
     return nullptr;
 }
 
@@ -241,7 +210,7 @@ protected:
             FAILED(factory->CreateInstance(nullptr, IID_IShellFolder2, root.put_void())) ||
             FAILED(root->QueryInterface(IID_IPersistFolder, persist.put_void())))
             return {};
-        const auto list = root_list(clsid);
+        const auto list = folder_test::root_id_list(clsid);
         return SUCCEEDED(persist->Initialize(list.get())) ? root : com_ptr<IShellFolder2>();
     }
 
@@ -269,11 +238,11 @@ protected:
         const auto root = open_root(sortwell);
         if (!root)
             return "the Sortwell root did not open";
-        const auto folders = list(root.get());
+        const auto folders = folder_test::enumerate(root.get());
         const auto ratings = bind(root.get(), find(root.get(), folders, L"Ratings"));
         if (!ratings)
             return "no organised folder";
-        const auto searches = list(ratings.get());
+        const auto searches = folder_test::enumerate(ratings.get());
         if (searches.size() != (extra ? 2u : 1u))
             return fmt::format("the organised folder lists {} searches", searches.size());
         const auto* search_item = find(ratings.get(), searches, L"★★★★");
@@ -282,7 +251,7 @@ protected:
             bound->QueryInterface(IID_IShellFolder2, search.put_void());
         if (!search)
             return "the saved search did not open";
-        const auto rows = list(search.get());
+        const auto rows = folder_test::enumerate(search.get());
         if (rows.size() != files_.size())
             return fmt::format("the saved search lists {} rows", rows.size());
         for (const auto& row : rows)
@@ -296,11 +265,11 @@ protected:
         const auto pins_root = open_root(quick_pins);
         if (!pins_root)
             return "the Quick pins root did not open";
-        const auto groups = list(pins_root.get());
+        const auto groups = folder_test::enumerate(pins_root.get());
         const auto group = bind(pins_root.get(), find(pins_root.get(), groups, L"Work"));
         if (!group)
             return "no pin group";
-        const auto pins = list(group.get());
+        const auto pins = folder_test::enumerate(group.get());
         if (pins.size() != 3)
             return fmt::format("the pin group lists {} pins", pins.size());
         return {};
