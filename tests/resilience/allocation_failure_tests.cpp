@@ -372,7 +372,6 @@ public:
         folder_list = combine(sortwell_root.get(), folder_item.get());
         const auto ratings = make_folder(false, folder_list.get());
         search_item = find(ratings.get(), L"★★★");
-        target_item = find(ratings.get(), L"Inbox");
         search_list = combine(folder_list.get(), search_item.get());
         const auto search = make_folder(false, search_list.get());
         result_item = find(search.get(), L"a.jpg");
@@ -424,7 +423,7 @@ public:
     shell_launch_detail::shell_routes routes{};
     settings_app_detail::route_choice route_choice = nullptr;
     unique_absolute_id_list sortwell_root, quick_pins_root, folder_list, search_list, group_list;
-    unique_child_id folder_item, search_item, target_item, result_item, other_result_item, group_item, inbox_item, pin_item;
+    unique_child_id folder_item, search_item, result_item, other_result_item, group_item, inbox_item, pin_item;
     unique_child_id changing_result;
 };
 
@@ -1059,25 +1058,13 @@ std::vector<operation> operations(world& w)
                        [&](auto& f, auto& t) { return details_of(f, w.search_item.get(), t); }),
              on_folder("CompareIDs: results", false, w.search_list,
                        [&](auto& f, auto& t) { return compare(f, w.result_item.get(), w.other_result_item.get(), t); }),
-             on_folder("CompareIDs: saved search and target", false, w.folder_list,
-                       [&](auto& f, auto& t) { return compare(f, w.search_item.get(), w.target_item.get(), t); }),
              set_name("SetNameOf: result", false, w.search_list, w.result_item, L"a renamed.jpg", L"a.jpg",
                       files / L"a renamed.jpg", files / L"a.jpg"),
              set_name("SetNameOf: pin", true, w.group_list, w.pin_item, L"a renamed", L"a.jpg",
                       w.group() / L"1. a renamed.lnk", w.group() / L"1. a.jpg.lnk"),
              // UI objects, menus and drops.
              object("organised folder, IExtractIconW", false, w.sortwell_root, w.folder_item, IID_IExtractIconW),
-             object("organised folder, IDataObject", false, w.sortwell_root, w.folder_item, IID_IDataObject),
-             object("saved search, IContextMenu", false, w.folder_list, w.search_item, IID_IContextMenu),
-             object("saved search, IDropTarget", false, w.folder_list, w.search_item, IID_IDropTarget),
-             object("saved search, IExtractIconW", false, w.folder_list, w.search_item, IID_IExtractIconW),
-             object("result, IContextMenu", false, w.search_list, w.result_item, IID_IContextMenu),
              object("result, IDataObject", false, w.search_list, w.result_item, IID_IDataObject),
-             object("result, IExtractIconW", false, w.search_list, w.result_item, IID_IExtractIconW),
-             object("pin group, IContextMenu", true, w.quick_pins_root, w.group_item, IID_IContextMenu),
-             object("pin group, IDataObject", true, w.quick_pins_root, w.group_item, IID_IDataObject),
-             object("pin group, IDropTarget", true, w.quick_pins_root, w.group_item, IID_IDropTarget),
-             object("pin group, IExtractIconW", true, w.quick_pins_root, w.group_item, IID_IExtractIconW),
              object("pin, IContextMenu", true, w.group_list, w.pin_item, IID_IContextMenu),
              on_folder("GetUIObjectOf: two results, IContextMenu", false, w.search_list,
                        [&](auto& f, auto&) {
