@@ -27,35 +27,13 @@ namespace
 using test_support::read_file;
 using test_support::write_file;
 
-// Points the user's Desktop at a scratch folder for its lifetime (the shell reads "User Shell Folders").
+// Points the user's Desktop at a scratch folder for its lifetime (the shell reads "User Shell Folders"),
+// then back at the prefix's own, also after a run that was killed mid-test left its redirection behind.
 class private_desktop
 {
 public:
-    private_desktop() : folder_(L"desktop")
-    {
-        RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key_.put());
-        DWORD size = sizeof(previous_);
-        had_value_ = RegQueryValueExW(key_.get(), L"Desktop", nullptr, &previous_type_,
-                                      reinterpret_cast<BYTE*>(previous_), &size) == ERROR_SUCCESS;
-        previous_size_ = size;
-        // A run that was killed mid-test left its redirection behind: restore the prefix's own value.
-        if (had_value_ && std::wstring_view(previous_).find(L"velmora-test-desktop") != std::wstring_view::npos)
-        {
-            const std::wstring own = L"%USERPROFILE%\\Desktop";
-            std::wmemcpy(previous_, own.c_str(), own.size() + 1);
-            previous_type_ = REG_EXPAND_SZ;
-            previous_size_ = static_cast<DWORD>((own.size() + 1) * sizeof(wchar_t));
-        }
-        set(folder_.path().wstring());
-    }
-    ~private_desktop()
-    {
-        if (had_value_)
-            RegSetValueExW(key_.get(), L"Desktop", 0, previous_type_, reinterpret_cast<const BYTE*>(previous_),
-                           previous_size_);
-        else
-            RegDeleteValueW(key_.get(), L"Desktop");
-    }
+    private_desktop() { set(folder_.path().wstring()); }
+    ~private_desktop() { set(L"%USERPROFILE%\\Desktop"); }
     const std::filesystem::path& path() const { return folder_.path(); }
     // The .lnk files on the desktop.
     std::set<std::wstring> shortcuts() const
@@ -68,18 +46,12 @@ public:
     }
 
 private:
-    void set(const std::wstring& value)
+    static void set(const std::wstring& value)
     {
-        RegSetValueExW(key_.get(), L"Desktop", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                        L"Desktop", REG_EXPAND_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
-    static constexpr const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    test_support::scratch_folder folder_;
-    unique_hkey key_;
-    wchar_t previous_[1024] = {};
-    DWORD previous_type_ = REG_EXPAND_SZ;
-    DWORD previous_size_ = 0;
-    bool had_value_ = false;
+    test_support::scratch_folder folder_{L"desktop"};
 };
 
 // The absolute ID list of the "Sortwell" root as the desktop folder makes it: one registry item (type
@@ -164,49 +136,18 @@ bool same_id_list(PCIDLIST_ABSOLUTE a, PCIDLIST_ABSOLUTE b)
     return a && b && ILGetSize(a) == ILGetSize(b) && std::memcmp(a, b, ILGetSize(a)) == 0;
 }
 
-// The explorer.exe processes running now.
-std::vector<DWORD> explorer_processes(bool started_by_us_only)
+// The explorer.exe processes this process started ("explore" starts a real one under Wine). The
+// desktop's own explorer.exe may be one of them: it runs before and is never ended, or the shell's
+// automation objects of later tests would be gone.
+std::set<DWORD> started_explorers()
 {
-    std::vector<DWORD> found;
+    std::set<DWORD> found;
     const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{sizeof(entry)};
     for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-        if ((!started_by_us_only || entry.th32ParentProcessID == GetCurrentProcessId()) &&
-            _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
-            found.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
+            found.insert(entry.th32ProcessID);
     return found;
-}
-
-// The explorer.exe processes this process started that were not running `before` (ShellExecuteExW
-// "explore" starts a real one under Wine), waiting up to `timeout_ms` for the first to appear. The
-// desktop's own explorer.exe may be a child of this process too; it is running before and never ended,
-// or the shell's automation objects of later tests would be gone.
-std::vector<DWORD> started_explorers(const std::vector<DWORD>& before, DWORD timeout_ms)
-{
-    const DWORD deadline = GetTickCount() + timeout_ms;
-    for (;;)
-    {
-        std::vector<DWORD> found;
-        for (const DWORD id : explorer_processes(true))
-            if (std::find(before.begin(), before.end(), id) == before.end())
-                found.push_back(id);
-        if (!found.empty() || GetTickCount() > deadline)
-            return found;
-        Sleep(50);
-    }
-}
-
-void end_processes(const std::vector<DWORD>& ids)
-{
-    for (const DWORD id : ids)
-    {
-        const unique_handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (process)
-        {
-            TerminateProcess(process.get(), 0);
-            WaitForSingleObject(process.get(), 5000);
-        }
-    }
 }
 
 std::vector<std::string> errors(const test_support::log_capture& log)
@@ -375,7 +316,7 @@ TEST_F(folder_item_menu, open_explores_the_virtual_folder)
     ASSERT_TRUE(folder);
     const auto item = search_item(L"Q1");
     GetDesktopWindow();
-    const auto before = explorer_processes(false);
+    const auto before = started_explorers();
     // ShellExecuteExW reports a failure in a message box, which would otherwise wait for a click forever.
     test_support::dialog_closer dialogs;
     HRESULT result = E_PENDING;
@@ -386,9 +327,16 @@ TEST_F(folder_item_menu, open_explores_the_virtual_folder)
     }).join();
     EXPECT_FALSE(dialogs.stop());
     EXPECT_EQ(result, S_OK);
-    const auto explorers = started_explorers(before, 10000);
+    std::vector<DWORD> explorers;
+    for (const DWORD deadline = GetTickCount() + 10000; explorers.empty() && GetTickCount() < deadline; Sleep(50))
+        std::ranges::set_difference(started_explorers(), before, std::back_inserter(explorers));
     EXPECT_FALSE(explorers.empty());
-    end_processes(explorers);
+    for (const DWORD id : explorers)
+    {
+        const unique_handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (process && TerminateProcess(process.get(), 0))
+            WaitForSingleObject(process.get(), 5000);
+    }
     EXPECT_EQ(errors(log), std::vector<std::string>{});
 }
 
