@@ -1,6 +1,9 @@
 #pragma once
-// The module object: one per process. It keeps the lock count that DllCanUnloadNow reads, the object
-// map of the two roots and their cached class factories, and the global interface table.
+// The module object: one per process. It keeps the lock count that DllCanUnloadNow reads and the global
+// interface table, and looks the two roots' class objects up in the DLL's object map, caching one class
+// factory per root. The lookup and the release of the cache are defined with the object map
+// (module/class_objects.cpp, module/object_map.h), which creates the folders: every room may use the
+// module object, and only the DLL's entry knows the folders.
 
 #include "module/raii.h"
 
@@ -18,26 +21,6 @@ inline constexpr CLSID CLSID_quick_pins_shell_folder = {
 
 inline constexpr wchar_t module_app_id[] = L"{249AE234-08DF-4686-AAF3-5D80A15493BE}";
 
-using instance_creator = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
-
-struct object_map_entry
-{
-    const CLSID* clsid;
-    HRESULT (*update_registry)(BOOL do_register);
-    // Creates the class object (a cached class factory around create_instance).
-    HRESULT (*create_class_object)(instance_creator create_instance, REFIID riid, void** ppv);
-    instance_creator create_instance;
-    // The cached class object, stored encoded with EncodePointer; null until first created. Read
-    // without the module's critical section, so it is published with release and read with acquire:
-    // on ARM64 a plain pointer could be seen before the factory it points to.
-    std::atomic<void*> cached_class_object;
-    void (*object_main)(bool starting);
-};
-
-// The two entries, "Sortwell" first, then "Quick pins". Defined with the instance creators.
-object_map_entry* object_map_begin() noexcept;
-object_map_entry* object_map_end() noexcept;
-
 class namespace_module
 {
 public:
@@ -52,19 +35,20 @@ public:
 
     bool initialization_failed() const noexcept { return initialization_failed_; }
 
-    // The standard lookup: E_POINTER, E_UNEXPECTED, the cached class object queried for riid, or
-    // CLASS_E_CLASSNOTAVAILABLE when no entry matches.
+    // The standard lookup in the object map: E_POINTER, E_UNEXPECTED, the cached class object queried
+    // for riid, or CLASS_E_CLASSNOTAVAILABLE when no entry matches. Defined with the object map.
     HRESULT get_class_object(REFCLSID rclsid, REFIID riid, void** ppv) noexcept;
 
     // The global interface table, created on first request.
     HRESULT global_interface_table(IGlobalInterfaceTable** git) noexcept;
 
-    // Releases the cached class objects (process detach).
+    // Releases the cached class objects (process detach). Defined with the object map.
     void release_class_objects() noexcept;
 
 private:
     std::atomic<LONG> lock_count_{0};
     bool initialization_failed_ = false;
+    // Serialises the first creation of each cached class object.
     critical_section class_object_lock_;
     std::atomic<IGlobalInterfaceTable*> git_{nullptr};
 };
@@ -73,7 +57,3 @@ namespace_module& the_module() noexcept;
 
 // The HINSTANCE of this DLL (null in a test executable that links the libraries directly).
 extern HINSTANCE module_instance;
-
-// A class factory that holds a module lock only for references beyond the cache's own (so a cached
-// factory does not keep the DLL loaded).
-HRESULT create_cached_class_factory(instance_creator create_instance, REFIID riid, void** ppv) noexcept;

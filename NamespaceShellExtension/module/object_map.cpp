@@ -1,4 +1,4 @@
-#include "module/namespace_module.h"
+#include "module/object_map.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 namespace
