@@ -5,6 +5,7 @@
 
 #include "commands/shell_launch.h"
 #include "diagnostics/log.h"
+#include "start_record/start_record_reader.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
 
@@ -41,15 +42,9 @@ class batch_worker_recorder
 {
 public:
     explicit batch_worker_recorder(const std::filesystem::path& worker_folder = batch_worker_path().parent_path())
-        : fallback_file_(worker_folder / L"Sortwell.Common.BatchProcessor.records.jsonl")
+        : records_(L"VELMORA_BATCH_WORKER_RECORD", L"velmora-test-batch-worker-",
+                   worker_folder / L"Sortwell.Common.BatchProcessor.records.jsonl")
     {
-        clear();
-        SetEnvironmentVariableW(L"VELMORA_BATCH_WORKER_RECORD", file_.c_str());
-    }
-    ~batch_worker_recorder()
-    {
-        SetEnvironmentVariableW(L"VELMORA_BATCH_WORKER_RECORD", nullptr);
-        clear();
     }
 
     // Waits until `count` starts have been recorded; answers what is there then.
@@ -59,39 +54,16 @@ public:
         for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
         {
             std::vector<batch_worker_record> all;
-            for (const bool inherited : {true, false})
-            {
-                std::istringstream lines(test_support::read_file(inherited ? file_ : fallback_file_));
-                for (std::string line; std::getline(lines, line);)
-                {
-                    rapidjson::Document document;
-                    if (document.Parse(line.data(), line.size()).HasParseError() || !document.IsObject())
-                        continue;
-                    const auto text = [&](const char* name) -> std::optional<std::string> {
-                        const auto member = document.FindMember(name);
-                        if (member == document.MemberEnd() || !member->value.IsString())
-                            return std::nullopt;
-                        return std::string(member->value.GetString(), member->value.GetStringLength());
-                    };
-                    all.push_back({from_utf8(text("command_line").value_or("")),
-                                   from_utf8(text("arguments").value_or("")), text("job_file"), inherited});
-                }
-            }
+            for (const auto& record : records_.read())
+                all.push_back({record.wide_text("command_line"), record.wide_text("arguments"), record.text("job_file"),
+                               record.inherited_environment});
             if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
                 return all;
         }
     }
 
 private:
-    void clear() const
-    {
-        std::error_code ec;
-        std::filesystem::remove(file_, ec);
-        std::filesystem::remove(fallback_file_, ec);
-    }
-    std::filesystem::path file_ = std::filesystem::temp_directory_path() /
-                                 (L"velmora-test-batch-worker-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
-    std::filesystem::path fallback_file_;
+    start_record::record_file records_;
 };
 
 // The text of the error `run` raises, empty when it raises none.

@@ -5,6 +5,7 @@
 
 #include "diagnostics/log.h"
 #include "module/raii.h"
+#include "start_record/start_record_reader.h"
 #include "support/test_files.h"
 
 #include <rapidjson/document.h>
@@ -42,18 +43,9 @@ class settings_app_recorder
 {
 public:
     explicit settings_app_recorder(const std::filesystem::path& app_folder = settings_app_path().parent_path())
-        : fallback_file_(app_folder / L"Velmora.records.jsonl")
+        : records_(L"VELMORA_SETTINGS_APP_RECORD", L"velmora-test-settings-app-", app_folder / L"Velmora.records.jsonl")
     {
-        clear();
-        SetEnvironmentVariableW(L"VELMORA_SETTINGS_APP_RECORD", file_.c_str());
     }
-    ~settings_app_recorder()
-    {
-        SetEnvironmentVariableW(L"VELMORA_SETTINGS_APP_RECORD", nullptr);
-        clear();
-    }
-    settings_app_recorder(const settings_app_recorder&) = delete;
-    settings_app_recorder& operator=(const settings_app_recorder&) = delete;
 
     // Waits until `count` starts have been recorded (at most `patience`) and each recorded process has
     // ended; answers the records there are then.
@@ -81,36 +73,13 @@ private:
     std::vector<settings_app_record> read() const
     {
         std::vector<settings_app_record> all;
-        for (const bool inherited : {true, false})
-        {
-            std::istringstream lines(test_support::read_file(inherited ? file_ : fallback_file_));
-            for (std::string line; std::getline(lines, line);)
-            {
-                rapidjson::Document document;
-                if (document.Parse(line.data(), line.size()).HasParseError() || !document.IsObject())
-                    continue;
-                const auto text = [&](const char* name) {
-                    const auto member = document.FindMember(name);
-                    return member != document.MemberEnd() && member->value.IsString()
-                               ? from_utf8(std::string_view(member->value.GetString(), member->value.GetStringLength()))
-                               : std::wstring();
-                };
-                const auto id = document.FindMember("process_id");
-                all.push_back({text("command_line"), text("arguments"), text("working_directory"),
-                               id != document.MemberEnd() && id->value.IsUint() ? id->value.GetUint() : 0u,
-                               inherited});
-            }
-        }
+        for (const auto& record : records_.read())
+            all.push_back({record.wide_text("command_line"), record.wide_text("arguments"),
+                           record.wide_text("working_directory"), record.number("process_id"),
+                           record.inherited_environment});
         return all;
     }
-    void clear() const
-    {
-        std::error_code ec;
-        std::filesystem::remove(file_, ec);
-        std::filesystem::remove(fallback_file_, ec);
-    }
-    std::filesystem::path file_ = std::filesystem::temp_directory_path() /
-                                 (L"velmora-test-settings-app-" + std::to_wstring(GetCurrentProcessId()) + L".jsonl");
-    std::filesystem::path fallback_file_;
+
+    start_record::record_file records_;
 };
 } // namespace settings_app_test
