@@ -15,7 +15,7 @@
 #include "folder_support.h"
 
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "quick_pins/menuwright_model.h"

@@ -3,7 +3,7 @@
 // namespace configuration written into it, root and bound folders made as Explorer makes them, a
 // listing as Explorer's view fetches it, and the process's peak working set.
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 #include <windows.h>

@@ -9,8 +9,8 @@
 
 #include "benchmark_support.h"
 
-#include "diagnostics/known_folders.h"
-#include "diagnostics/log.h"
+#include "base/known_folders.h"
+#include "base/log.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -6,7 +6,7 @@
 #include "benchmark_support.h"
 
 #include "icons/icon_handler.h"
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 
 #include <objbase.h>

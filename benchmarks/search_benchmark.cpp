@@ -16,7 +16,7 @@
 #include "benchmark_support.h"
 #include "folder_support.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_api.h"
 #include "search/search_cache.h"

@@ -16,7 +16,7 @@
 // steps as not available.
 
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -4,7 +4,7 @@
 // (item_identifier_fuzz), and the display names that shortcuts are named after (file_names_fuzz).
 //   fuzz_seeds <Content/Configurations folder> <seeds folder>
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "namespace/configuration_references.h"
 #include "namespace/search_and_action_item_layout.h"
 #include "settings/all_people_settings.h"

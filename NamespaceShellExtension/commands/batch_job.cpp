@@ -1,10 +1,10 @@
 #include "commands/batch_job.h"
 
 #include "common/setting_utilities/json_document.h"
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 #include "commands/shell_launch.h"
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/raii.h"
 
 #include <objbase.h>
 

@@ -1,7 +1,7 @@
 #include "commands/file_names.h"
 
-#include "commands/module_folder.h"
-#include "diagnostics/log.h"
+#include "base/module_folder.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "commands/search_folder_file_context_menu.h"
 
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 #include "commands/settings_app_launcher.h"
 #include "icons/icon_handler.h"
-#include "module/com_boundary.h"
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_boundary.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 

@@ -2,11 +2,11 @@
 
 #include "commands/action_type.h"
 #include "commands/batch_job.h"
-#include "commands/dropped_files.h"
-#include "diagnostics/log.h"
-#include "module/com_object.h"
-#include "module/namespace_module.h"
-#include "module/raii.h"
+#include "base/dropped_files.h"
+#include "base/log.h"
+#include "base/com_object.h"
+#include "base/namespace_module.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 
 #include <exception>

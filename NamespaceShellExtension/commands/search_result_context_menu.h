@@ -14,8 +14,8 @@
 // The extension's commands use offsets 0 to 99 from the first command id; the real menu's commands
 // follow from offset 100 (delegate_offset) on.
 
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <shlobj.h>

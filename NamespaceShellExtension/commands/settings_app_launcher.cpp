@@ -1,9 +1,9 @@
 #include "commands/settings_app_launcher.h"
 
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 #include "commands/shell_launch.h"
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
 
 #include <shlobj.h>
 

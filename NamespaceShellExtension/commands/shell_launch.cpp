@@ -1,6 +1,6 @@
 #include "commands/shell_launch.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <exdisp.h>
 #include <shldisp.h>

@@ -1,8 +1,8 @@
 #include "module/class_object_gate.h"
 
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
+#include "base/raii.h"
 #include "settings/high_level_settings.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The module's class objects: the lookup in the object map, the cache of one class factory per root,
 // and their release when the DLL's static objects go.
 
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 #include "module/object_map.h"
 
 #include <new>

@@ -1,10 +1,10 @@
 // The DLL's entry points. Registration is written by the suite's installer, so there is no
 // DllRegisterServer.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "module/class_object_gate.h"
-#include "module/namespace_module.h"
-#include "module/process_object.h"
+#include "base/namespace_module.h"
+#include "base/process_object.h"
 #include "namespace/real_parent_cache.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)

@@ -2,7 +2,7 @@
 // The object map of the DLL: one entry per root, with what makes its class object and the class object
 // once made. The module object looks class objects up in it (the_module().get_class_object).
 
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 
 #include <windows.h>
 #include <objidl.h>

@@ -2,8 +2,8 @@
 // (CreateViewObject): its background menu, its drop target and the shell's default view with our
 // callback.
 
-#include "commands/module_folder.h"
-#include "module/namespace_module.h"
+#include "base/module_folder.h"
+#include "base/namespace_module.h"
 #include "namespace/folder_columns.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "namespace/shell_folder_view_cb.h"

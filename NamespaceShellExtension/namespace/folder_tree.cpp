@@ -1,7 +1,7 @@
 #include "namespace/folder_tree.h"
 
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
 #include "namespace/configuration_references.h"
 #include "namespace/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"

@@ -7,7 +7,7 @@
 // every operation: root -> organised folders -> saved searches (and target entries). Under "Quick pins"
 // it comes from the quick pins store: the root listing, then each group's folder.
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "quick_pins/pin_names.h"
 #include "settings/all_people_settings.h"
 #include "settings/all_tags_settings.h"

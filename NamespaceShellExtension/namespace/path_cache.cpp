@@ -1,7 +1,7 @@
 #include "namespace/path_cache.h"
 
-#include "module/process_object.h"
-#include "module/raii.h"
+#include "base/process_object.h"
+#include "base/raii.h"
 #include "search/search_cache.h"
 
 #include <shlobj.h>

@@ -1,7 +1,7 @@
 #include "namespace/real_parent_cache.h"
 
-#include "diagnostics/log.h"
-#include "module/process_object.h"
+#include "base/log.h"
+#include "base/process_object.h"
 #include "namespace/folder_columns.h"
 #include "namespace/path_cache.h"
 

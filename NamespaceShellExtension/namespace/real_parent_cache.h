@@ -14,7 +14,7 @@
 // asked about last (slots chosen by the identifier's address, each checked against its path and stamp).
 // Nothing is released while the lock is held.
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 
 #include <windows.h>

@@ -9,7 +9,7 @@
 // another extension: recognise them with own_item_data() before reading anything. The layout and the
 // accessors are in search_and_action_item_layout.h; this header adds what needs the system.
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_layout.h"
 #include "quick_pins/quick_pins_store.h"
 #include "search/search_result_record.h"

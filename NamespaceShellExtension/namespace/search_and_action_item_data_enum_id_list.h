@@ -7,8 +7,8 @@
 // n items as soon as n are there and waits, in 75 ms slices, only while fewer are there and the search
 // still runs. The list only grows, so a position handed out stays valid, and Reset starts again.
 
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_thread.h"
 

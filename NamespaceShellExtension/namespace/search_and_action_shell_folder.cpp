@@ -2,7 +2,7 @@
 
 #include "namespace/search_and_action_shell_folder.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "namespace/configuration_references.h"
 #include "namespace/folder_tree.h"
 #include "namespace/path_cache.h"

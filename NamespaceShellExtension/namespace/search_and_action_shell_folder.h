@@ -11,9 +11,9 @@
 //   folder_ui_objects.cpp               GetUIObjectOf
 //   folder_background_menu.cpp          the folder's own "Customize navigation" menu
 
-#include "module/com_boundary.h"
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_boundary.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -2,7 +2,7 @@
 
 #include "namespace/search_result_data_object.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "search/search_cache.h"
 
 #include <shlobj.h>

@@ -4,8 +4,8 @@
 // meanwhile (a drag moved it elsewhere). A file renamed through the folder itself is in the search
 // cache's moved-path set and refreshes nothing: the rename has refreshed already.
 
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <objidl.h>

@@ -1,6 +1,6 @@
 #include "namespace/shell_folder_view_cb.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "namespace/path_cache.h"
 #include "namespace/property_formats.h"
 #include "namespace/search_and_action_item_data.h"

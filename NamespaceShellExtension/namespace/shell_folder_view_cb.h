@@ -10,8 +10,8 @@
 // to receive it. Registration and subclass end with the window (WM_DESTROY), or with the callback when
 // the window never got that far.
 
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <shlobj.h>

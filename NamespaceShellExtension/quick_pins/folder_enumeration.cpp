@@ -1,6 +1,6 @@
 #include "quick_pins/folder_enumeration.h"
 
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 
 folder_enumeration::folder_enumeration(const std::wstring& folder, WIN32_FIND_DATAW& found)
     : handle_(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,

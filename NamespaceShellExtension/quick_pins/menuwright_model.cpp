@@ -1,7 +1,7 @@
 #include "quick_pins/menuwright_model.h"
 
-#include "diagnostics/known_folders.h"
-#include "module/raii.h"
+#include "base/known_folders.h"
+#include "base/raii.h"
 #include "quick_pins/menuwright_snapshot.h"
 
 #include <windows.h>

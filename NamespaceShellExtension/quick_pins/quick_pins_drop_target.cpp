@@ -1,10 +1,10 @@
 #include "quick_pins/quick_pins_drop_target.h"
 
-#include "commands/dropped_files.h"
-#include "diagnostics/log.h"
-#include "module/com_boundary.h"
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/dropped_files.h"
+#include "base/log.h"
+#include "base/com_boundary.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 #include "quick_pins/quick_pins_store.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "quick_pins/shell_link.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <objidl.h>

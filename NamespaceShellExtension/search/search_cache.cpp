@@ -1,6 +1,6 @@
 #include "search/search_cache.h"
 
-#include "module/process_object.h"
+#include "base/process_object.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "search/search_query.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "search/search_api.h"
 
 #include <oleauto.h>

@@ -1,6 +1,6 @@
 #include "search/search_thread.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "search/search_query.h"
 
 #include <objbase.h>

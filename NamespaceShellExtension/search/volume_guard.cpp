@@ -1,6 +1,6 @@
 #include "search/volume_guard.h"
 
-#include "module/process_object.h"
+#include "base/process_object.h"
 
 #include <algorithm>
 #include <memory>

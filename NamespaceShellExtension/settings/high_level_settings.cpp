@@ -1,7 +1,7 @@
 #include "settings/high_level_settings.h"
 
-#include "diagnostics/log.h"
-#include "module/process_object.h"
+#include "base/log.h"
+#include "base/process_object.h"
 
 namespace high_level_settings
 {

@@ -2,9 +2,9 @@
 
 #include "common/setting_utilities/json_document.h"
 #include "common/setting_utilities/settings_file_stream.h"
-#include "diagnostics/known_folders.h"
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/known_folders.h"
+#include "base/log.h"
+#include "base/raii.h"
 
 #include <algorithm>
 #include <cwctype>

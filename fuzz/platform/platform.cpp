@@ -3,7 +3,7 @@
 
 #include "platform.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <shlwapi.h>
 

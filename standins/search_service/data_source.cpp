@@ -2,7 +2,7 @@
 // statement, answers it from the index and hands out a rowset.
 
 #include "index.h"
-#include "module/raii.h"
+#include "base/raii.h"
 #include "rowset.h"
 #include "search_objects.h"
 #include "sql_query.h"

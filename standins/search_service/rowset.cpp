@@ -1,6 +1,6 @@
 #include "rowset.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "row_data.h"
 #include "standin_object.h"
 

@@ -4,7 +4,7 @@
 // produce, a shell that refuses both ways.
 
 #include "commands/shell_launch.h"
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "start_record/start_record_reader.h"
 #include "support/child_process.h"
 #include "support/test_files.h"

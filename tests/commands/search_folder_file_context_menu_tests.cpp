@@ -10,7 +10,7 @@
 #include "settings_app_recorder.h"
 #include "support/shell_observers.h"
 #include "icons/icon_handler.h"
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 

@@ -4,7 +4,7 @@
 #include "commands/search_folder_file_drop_target.h"
 
 #include "commands_test_support.h"
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 #include "namespace/search_and_action_item_data.h"
 #include "support/drop_sources.h"
 

@@ -4,9 +4,9 @@
 
 #include "commands/search_result_context_menu.h"
 
-#include "diagnostics/log.h"
-#include "module/com_object.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/com_object.h"
+#include "base/namespace_module.h"
 #include "support/shell_observers.h"
 #include "support/test_files.h"
 

@@ -3,8 +3,8 @@
 // any test that starts the Settings app. The recorder also waits for each recorded start to end, so no
 // stand-in is left running in the prefix.
 
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/raii.h"
 #include "start_record/start_record_reader.h"
 #include "support/test_files.h"
 

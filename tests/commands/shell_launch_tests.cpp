@@ -8,8 +8,8 @@
 #include "commands_test_support.h"
 #include "settings_app_recorder.h"
 
-#include "module/namespace_module.h"
-#include "module/raii.h"
+#include "base/namespace_module.h"
+#include "base/raii.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Placeholders in configured texts: custom variables, environment variables, selected paths, in that
 // order, each pass continuing after what it inserted.
 
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 #include "commands/variable_resolution.h"
 
 #include "commands_test_support.h"

@@ -1,6 +1,6 @@
 // The helpers that feed the log: HRESULT texts and the slow-operation timer.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include "support/test_files.h"
 

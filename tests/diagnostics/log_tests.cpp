@@ -1,7 +1,7 @@
 // The daily log: its location, the exact line layout, UTF-8, and whole lines when threads of two
 // processes write into the one file at once.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include "support/child_process.h"
 #include "support/test_files.h"

@@ -3,8 +3,8 @@
 
 #include "icons/icon_handler.h"
 
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
 #include "namespace/configuration_references.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/volume_guard.h"

@@ -1,8 +1,8 @@
 // The object model of every COM class: the module lock an object holds for its life, QueryInterface
 // with implied bases, creation that reports failures without leaking, and the COM boundary.
 
-#include "module/com_boundary.h"
-#include "module/com_object.h"
+#include "base/com_boundary.h"
+#include "base/com_object.h"
 
 #include "dll_test_support.h"
 

@@ -3,7 +3,7 @@
 // settings file in the per-user folder and the installer-maintenance marker in HKLM. The test prefix is
 // disposable, so the helpers only clear what a case wrote.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
 

@@ -3,7 +3,7 @@
 
 #include "namespace/configuration_references.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 // parsing names, and the view must show what the configuration, the search stand-in's index and the
 // pins say. The DLL is reached only through its registration, as Explorer reaches it.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
-#include "module/raii.h"
+#include "base/raii.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -7,8 +7,8 @@
 #include "namespace/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "namespace/path_cache.h"
 #include "namespace/real_parent_cache.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

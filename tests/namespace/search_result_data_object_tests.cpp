@@ -3,8 +3,8 @@
 
 #include "namespace/search_result_data_object.h"
 
-#include "diagnostics/log.h"
-#include "module/namespace_module.h"
+#include "base/log.h"
+#include "base/namespace_module.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

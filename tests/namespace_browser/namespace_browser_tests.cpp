@@ -1,8 +1,8 @@
 // The namespace browser against a real file-system folder and against the registered roots: its JSON
 // and text output, its exit codes and its command line.
 
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/raii.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

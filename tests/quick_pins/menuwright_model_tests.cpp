@@ -3,8 +3,8 @@
 
 #include "store_fixture.h"
 
-#include "diagnostics/known_folders.h"
-#include "module/raii.h"
+#include "base/known_folders.h"
+#include "base/raii.h"
 
 #include <functional>
 

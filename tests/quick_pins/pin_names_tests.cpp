@@ -2,7 +2,7 @@
 
 #include "quick_pins/pin_names.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 
 #include "store_fixture.h"
 
-#include "module/namespace_module.h"
-#include "module/raii.h"
+#include "base/namespace_module.h"
+#include "base/raii.h"
 #include "support/drop_sources.h"
 #include "support/shell_observers.h"
 

@@ -2,7 +2,7 @@
 
 #include "store_fixture.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "support/shell_observers.h"
 
 #include <objidl.h>

@@ -3,7 +3,7 @@
 
 #include "store_fixture.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "support/child_process.h"
 
 #include <memory>

@@ -4,7 +4,7 @@
 
 #include "quick_pins/quick_pins_store.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
 #include "quick_pins/menuwright_model.h"
 #include "quick_pins/shell_link.h"

@@ -9,7 +9,7 @@
 #include "quick_pins/store_fixture.h"
 #include "search_service/standin_client.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "namespace/search_and_action_item_data.h"
 #include "search/search_api.h"
 

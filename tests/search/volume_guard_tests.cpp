@@ -2,8 +2,8 @@
 // fail or hang, a switch value and a debugger that collects the guard's lines. Only the 400 ms wait on a
 // hanging probe is real time.
 
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/raii.h"
 #include "search/volume_guard.h"
 
 #include <gtest/gtest.h>

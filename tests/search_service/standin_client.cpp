@@ -1,6 +1,6 @@
 #include "standin_client.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "support/test_files.h"
 
 namespace search_service_test

@@ -3,7 +3,7 @@
 // OLE DB provider "Search.CollatorDSO", and the stand-in's counters of the objects, rows and accessors a
 // reader took and gave back.
 
-#include "module/raii.h"
+#include "base/raii.h"
 #include "search/search_api.h"
 #include "search_standin_counters.h"
 

@@ -3,7 +3,7 @@
 
 #include "settings_fixture.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 #include "settings/all_people_settings.h"
 #include "settings/all_tags_settings.h"
 #include "settings/namespace_settings.h"

@@ -4,8 +4,8 @@
 #include "settings_fixture.h"
 
 #include "common/setting_utilities/common_settings_file.h"
-#include "diagnostics/log.h"
-#include "module/raii.h"
+#include "base/log.h"
+#include "base/raii.h"
 #include "settings/all_tags_settings.h"
 #include "settings/high_level_settings.h"
 #include "settings/namespace_settings.h"

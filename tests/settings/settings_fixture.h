@@ -2,7 +2,7 @@
 // Each settings case starts without the namespace, tags and people files in the per-user settings
 // folder, and with an empty private sub-folder for files of its own; it leaves neither behind.
 
-#include "diagnostics/known_folders.h"
+#include "base/known_folders.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // named DISABLED_..., so an ordinary run skips it, and it reads what it needs from environment
 // variables the parent sets.
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <windows.h>
 

@@ -3,8 +3,8 @@
 // Explorer's own views hand out), or one that offers a single format of our choosing (text from a
 // browser, a file list without files).
 
-#include "module/com_object.h"
-#include "module/raii.h"
+#include "base/com_object.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <objidl.h>

@@ -3,7 +3,7 @@
 // SHChangeNotifyRegister on a message-only window, as a view registers), and the items of the Recycle
 // Bin, as a user would look for a deleted file.
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -2,8 +2,8 @@
 
 #include "support/child_process.h"
 
-#include "diagnostics/known_folders.h"
-#include "diagnostics/log.h"
+#include "base/known_folders.h"
+#include "base/log.h"
 
 #include <fstream>
 #include <sstream>

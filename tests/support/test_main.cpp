@@ -1,7 +1,7 @@
 // The main of every test executable: COM is initialised once for the main thread, and the log of the
 // linked libraries is opened, as DllMain would.
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

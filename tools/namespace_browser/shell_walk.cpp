@@ -1,6 +1,6 @@
 #include "shell_walk.h"
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <oleauto.h>
 #include <shlobj.h>

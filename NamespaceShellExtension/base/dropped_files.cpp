@@ -1,6 +1,6 @@
-#include "commands/dropped_files.h"
+#include "base/dropped_files.h"
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <shellapi.h>
 

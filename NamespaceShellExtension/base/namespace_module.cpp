@@ -1,4 +1,4 @@
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 
 HINSTANCE module_instance = nullptr;
 

@@ -1,7 +1,7 @@
 // UTF-16 <-> UTF-8 through the system's conversion, apart from the log so that the readers and name
 // builders that use it can be built on their own (the fuzzers build them natively).
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 std::string to_utf8(std::wstring_view text)
 {

@@ -1,4 +1,4 @@
-#include "diagnostics/known_folders.h"
+#include "base/known_folders.h"
 
 #include <windows.h>
 #include <knownfolders.h>

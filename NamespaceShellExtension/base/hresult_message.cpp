@@ -1,4 +1,4 @@
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <memory>
 #include <type_traits>

@@ -5,7 +5,7 @@
 // (module/class_objects.cpp, module/object_map.h), which creates the folders: every room may use the
 // module object, and only the DLL's entry knows the folders.
 
-#include "module/raii.h"
+#include "base/raii.h"
 
 #include <windows.h>
 #include <objidl.h>

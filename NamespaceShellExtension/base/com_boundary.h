@@ -4,7 +4,7 @@
 // A standard exception is logged as "<method>: exception: <what>", anything else as
 // "<method>: unknown exception"; the method then answers `failure` (E_OUTOFMEMORY for bad_alloc).
 
-#include "diagnostics/log.h"
+#include "base/log.h"
 
 #include <windows.h>
 

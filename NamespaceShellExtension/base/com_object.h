@@ -3,7 +3,7 @@
 // module lock held for the object's lifetime, QueryInterface over a compile-time list of interfaces
 // (with the bases they imply), and a noexcept creation function that reports E_OUTOFMEMORY.
 
-#include "module/namespace_module.h"
+#include "base/namespace_module.h"
 
 #include <windows.h>
 #include <objbase.h>

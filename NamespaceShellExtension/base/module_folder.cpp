@@ -1,4 +1,4 @@
-#include "commands/module_folder.h"
+#include "base/module_folder.h"
 
 #include <shlwapi.h>
 

@@ -1,7 +1,7 @@
-#include "diagnostics/log.h"
+#include "base/log.h"
 
-#include "diagnostics/known_folders.h"
-#include "module/process_object.h"
+#include "base/known_folders.h"
+#include "base/process_object.h"
 
 #include <system_error>
 
