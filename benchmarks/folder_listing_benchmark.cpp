@@ -16,7 +16,7 @@
 
 #include "menuwright_snapshot_writer/menuwright_snapshot_writer.h"
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "quick_pins/menuwright_model.h"
 #include "quick_pins/quick_pins_store.h"

@@ -11,8 +11,8 @@
 #include "benchmark_support.h"
 
 #include "namespace/folder_columns.h"
-#include "namespace/path_cache.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/path_cache.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 #include "namespace/shell_folder_view_cb.h"
 #include "search/search_cache.h"

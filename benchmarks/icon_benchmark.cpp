@@ -7,7 +7,7 @@
 
 #include "icons/icon_handler.h"
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
 #include <objbase.h>
 #include <shlobj.h>

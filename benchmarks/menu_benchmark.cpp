@@ -8,7 +8,7 @@
 #include "benchmark_support.h"
 
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 #include <objbase.h>

@@ -17,7 +17,7 @@
 #include "folder_support.h"
 
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "search/search_api.h"
 #include "search/search_cache.h"
 #include "search/search_query.h"

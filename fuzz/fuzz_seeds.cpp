@@ -5,8 +5,8 @@
 //   fuzz_seeds <Content/Configurations folder> <seeds folder>
 
 #include "base/log.h"
-#include "namespace/configuration_references.h"
-#include "namespace/search_and_action_item_layout.h"
+#include "items/configuration_references.h"
+#include "items/search_and_action_item_layout.h"
 #include "settings/all_people_settings.h"
 #include "settings/all_tags_settings.h"
 #include "settings/namespace_settings.h"

@@ -5,7 +5,7 @@
 
 #include "fuzz_support.h"
 
-#include "namespace/search_and_action_item_layout.h"
+#include "items/search_and_action_item_layout.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include "platform.h"
 
 #include "commands/variable_resolution.h"
-#include "namespace/configuration_references.h"
+#include "items/configuration_references.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -82,8 +82,8 @@ sanitize="-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=
         common/setting_utilities/settings_file_stream.cpp common/setting_utilities/json_document.cpp
         NamespaceShellExtension/settings/settings_json.cpp NamespaceShellExtension/settings/settings_contents.cpp
         NamespaceShellExtension/base/utf8.cpp
-        NamespaceShellExtension/namespace/configuration_references.cpp
-        NamespaceShellExtension/namespace/search_and_action_item_layout.cpp
+        NamespaceShellExtension/items/configuration_references.cpp
+        NamespaceShellExtension/items/search_and_action_item_layout.cpp
         NamespaceShellExtension/commands/variable_resolution.cpp NamespaceShellExtension/base/module_folder.cpp
         NamespaceShellExtension/commands/file_names.cpp fuzz/platform/platform.cpp)
     for source in "${product_sources[@]}"; do

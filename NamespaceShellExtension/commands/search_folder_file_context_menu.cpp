@@ -6,7 +6,7 @@
 #include "base/com_boundary.h"
 #include "base/com_object.h"
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 #include <knownfolders.h>

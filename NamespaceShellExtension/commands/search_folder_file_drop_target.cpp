@@ -1,13 +1,13 @@
 #include "commands/search_folder_file_drop_target.h"
 
-#include "commands/action_type.h"
+#include "items/action_type.h"
 #include "commands/batch_job.h"
 #include "base/dropped_files.h"
 #include "base/log.h"
 #include "base/com_object.h"
 #include "base/namespace_module.h"
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
 #include <exception>
 #include <new>

@@ -5,7 +5,7 @@
 
 #include "base/log.h"
 #include "base/com_boundary.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"
 
 #include <commctrl.h>

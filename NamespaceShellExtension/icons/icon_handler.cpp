@@ -6,9 +6,9 @@
 #include "base/namespace_module.h"
 #include "base/process_object.h"
 #include "base/raii.h"
-#include "namespace/configuration_references.h"
-#include "namespace/folder_tree.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/configuration_references.h"
+#include "items/folder_tree.h"
+#include "items/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"
 #include "search/volume_guard.h"
 

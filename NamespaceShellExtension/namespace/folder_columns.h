@@ -5,7 +5,7 @@
 // mapping the asked number to its property key. The numbers are process-wide and only ever set to the
 // one value the desktop gives, so they are kept without a lock.
 
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
 #include <windows.h>
 #include <shobjidl.h>

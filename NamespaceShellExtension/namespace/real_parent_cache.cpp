@@ -3,7 +3,7 @@
 #include "base/log.h"
 #include "base/process_object.h"
 #include "namespace/folder_columns.h"
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 
 #include <algorithm>
 #include <cwchar>

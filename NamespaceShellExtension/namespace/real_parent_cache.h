@@ -15,7 +15,7 @@
 // Nothing is released while the lock is held.
 
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
 #include <windows.h>
 #include <shlobj.h>

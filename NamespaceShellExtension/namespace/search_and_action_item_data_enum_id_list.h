@@ -9,7 +9,7 @@
 
 #include "base/com_object.h"
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "search/search_thread.h"
 
 #include <windows.h>

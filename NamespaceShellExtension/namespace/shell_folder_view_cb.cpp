@@ -1,9 +1,9 @@
 #include "namespace/shell_folder_view_cb.h"
 
 #include "base/log.h"
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 #include "namespace/property_formats.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
 #include <commctrl.h>

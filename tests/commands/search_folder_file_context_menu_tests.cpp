@@ -11,7 +11,7 @@
 #include "support/shell_observers.h"
 #include "icons/icon_handler.h"
 #include "base/namespace_module.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 
 #include "commands_test_support.h"
 #include "base/namespace_module.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "support/drop_sources.h"
 
 #include <gtest/gtest.h>

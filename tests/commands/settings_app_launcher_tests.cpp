@@ -7,7 +7,7 @@
 
 #include "commands/search_folder_file_context_menu.h"
 #include "commands_test_support.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "settings_app_recorder.h"
 
 #include <gtest/gtest.h>

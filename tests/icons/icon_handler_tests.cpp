@@ -5,8 +5,8 @@
 
 #include "base/log.h"
 #include "base/namespace_module.h"
-#include "namespace/configuration_references.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/configuration_references.h"
+#include "items/search_and_action_item_data.h"
 #include "search/volume_guard.h"
 #include "support/test_files.h"
 

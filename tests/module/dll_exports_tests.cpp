@@ -4,7 +4,7 @@
 
 #include "dll_test_support.h"
 
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
 #include <shlobj.h>
 

@@ -1,7 +1,7 @@
 // "$tags[" and "$people[" references in configured texts: replacement, reading an index, and the rules
 // that hide folders and searches.
 
-#include "namespace/configuration_references.h"
+#include "items/configuration_references.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The configuration a user gets on first start: the default copies of "Namespace.json", "All Tags.json"
 // and "All People.json" seeded into an empty settings folder, as the root and its folders show them.
 
-#include "namespace/configuration_references.h"
+#include "items/configuration_references.h"
 
 #include "base/log.h"
 #include "support/test_files.h"

@@ -3,8 +3,8 @@
 // and names through the shell's interfaces, and a fixture that gives every case the default
 // configuration (or one it writes) and checks that every object it made is gone at the end.
 
-#include "namespace/folder_tree.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/folder_tree.h"
+#include "items/search_and_action_item_data.h"
 #include "namespace/search_and_action_shell_folder.h"
 
 #include "base/log.h"

@@ -5,7 +5,7 @@
 #include "folder_test_support.h"
 
 #include "module/dll_test_support.h"
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 #include "namespace/selection_menu.h"
 #include "support/shell_observers.h"
 

@@ -2,7 +2,7 @@
 // parser's own failure for a path that does not exist. The real-parent cache: which bound folders it
 // shares between the threads of Explorer's windows.
 
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 #include "namespace/real_parent_cache.h"
 
 #include "base/raii.h"

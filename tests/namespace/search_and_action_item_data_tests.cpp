@@ -3,9 +3,9 @@
 // paths, and which records are ours. Ours whose fields lack their NUL: hostile_identifiers and the item
 // identifier fuzzer.
 
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
-#include "commands/action_type.h"
+#include "items/action_type.h"
 
 #include "support/test_files.h"
 

@@ -5,8 +5,8 @@
 
 #include "namespace/shell_folder_view_cb.h"
 
-#include "namespace/path_cache.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/path_cache.h"
+#include "items/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
 #include "folder_test_support.h"

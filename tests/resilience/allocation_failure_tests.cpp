@@ -21,7 +21,7 @@
 #include "commands/shell_launch.h"
 #include "module/class_object_gate.h"
 #include "namespace/folder_columns.h"
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 #include "namespace/real_parent_cache.h"
 #include "search/search_cache.h"
 #include "search/volume_guard.h"

@@ -10,7 +10,7 @@
 #include "search_service/standin_client.h"
 
 #include "base/raii.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 #include "search/search_api.h"
 
 #include <psapi.h>

@@ -1,9 +1,9 @@
-#include "namespace/folder_tree.h"
+#include "items/folder_tree.h"
 
 #include "base/log.h"
 #include "base/namespace_module.h"
-#include "namespace/configuration_references.h"
-#include "namespace/search_and_action_item_data.h"
+#include "items/configuration_references.h"
+#include "items/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"
 
 #include <cstring>

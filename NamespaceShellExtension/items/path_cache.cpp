@@ -1,4 +1,4 @@
-#include "namespace/path_cache.h"
+#include "items/path_cache.h"
 
 #include "base/process_object.h"
 #include "base/raii.h"

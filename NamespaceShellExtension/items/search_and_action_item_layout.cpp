@@ -1,4 +1,4 @@
-#include "namespace/search_and_action_item_layout.h"
+#include "items/search_and_action_item_layout.h"
 
 #include <algorithm>
 #include <cwctype>

@@ -1,7 +1,7 @@
-#include "namespace/search_and_action_item_data.h"
+#include "items/search_and_action_item_data.h"
 
-#include "commands/action_type.h"
-#include "namespace/configuration_references.h"
+#include "items/action_type.h"
+#include "items/configuration_references.h"
 #include "search/volume_guard.h"
 
 #include <algorithm>

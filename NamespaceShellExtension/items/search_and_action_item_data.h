@@ -10,7 +10,7 @@
 // accessors are in search_and_action_item_layout.h; this header adds what needs the system.
 
 #include "base/raii.h"
-#include "namespace/search_and_action_item_layout.h"
+#include "items/search_and_action_item_layout.h"
 #include "quick_pins/quick_pins_store.h"
 #include "search/search_result_record.h"
 #include "search/volume_guard.h"

@@ -1,4 +1,4 @@
-#include "namespace/configuration_references.h"
+#include "items/configuration_references.h"
 
 #include <cwctype>
 #include <limits>

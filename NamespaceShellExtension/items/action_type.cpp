@@ -1,4 +1,4 @@
-#include "commands/action_type.h"
+#include "items/action_type.h"
 
 #include <array>
 
