@@ -6,7 +6,7 @@
 #include "fuzz_support.h"
 #include "platform.h"
 
-#include "commands/variable_resolution.h"
+#include "quick_pins/variable_resolution.h"
 #include "items/configuration_references.h"
 
 #include <cstddef>

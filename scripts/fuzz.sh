@@ -84,7 +84,7 @@ sanitize="-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=
         NamespaceShellExtension/base/utf8.cpp
         NamespaceShellExtension/items/configuration_references.cpp
         NamespaceShellExtension/items/search_and_action_item_layout.cpp
-        NamespaceShellExtension/commands/variable_resolution.cpp NamespaceShellExtension/base/module_folder.cpp
+        NamespaceShellExtension/quick_pins/variable_resolution.cpp NamespaceShellExtension/base/module_folder.cpp
         NamespaceShellExtension/commands/file_names.cpp fuzz/platform/platform.cpp)
     for source in "${product_sources[@]}"; do
         object "$(basename "$source" .cpp)" "$source" "\$product \$sanitize -fsanitize=fuzzer-no-link"

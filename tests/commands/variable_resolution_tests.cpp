@@ -2,7 +2,7 @@
 // order, each pass continuing after what it inserted.
 
 #include "base/module_folder.h"
-#include "commands/variable_resolution.h"
+#include "quick_pins/variable_resolution.h"
 
 #include "commands_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "commands/variable_resolution.h"
+#include "quick_pins/variable_resolution.h"
 
 #include "base/module_folder.h"
 #include "base/log.h"
