@@ -7,7 +7,6 @@
 #include "base/com_object.h"
 #include "base/raii.h"
 #include "items/search_and_action_item_data.h"
-#include "namespace/search_and_action_shell_folder.h"
 
 #include <knownfolders.h>
 #include <shellapi.h>
@@ -71,7 +70,7 @@ private:
     friend class com_object<search_folder_file_context_menu, IContextMenu>;
     search_folder_file_context_menu() noexcept = default;
 
-    HRESULT initialize(search_and_action_shell_folder* folder, PCUITEMID_CHILD item) noexcept
+    HRESULT initialize(IPersistFolder2* folder, PCUITEMID_CHILD item) noexcept
     {
         if (!lock_.initialized())
             return HRESULT_FROM_WIN32(GetLastError());
@@ -80,7 +79,7 @@ private:
         item_.reset(reinterpret_cast<PITEMID_CHILD>(ILCloneFirst(item)));
         if (!item_)
             return E_OUTOFMEMORY;
-        folder_ = com_ptr<search_and_action_shell_folder>(folder);
+        folder_ = com_ptr<IPersistFolder2>(folder);
         return S_OK;
     }
 
@@ -92,7 +91,7 @@ private:
     HRESULT customize() const;
 
     critical_section lock_;
-    com_ptr<search_and_action_shell_folder> folder_;
+    com_ptr<IPersistFolder2> folder_;
     unique_child_id item_;
 };
 
@@ -100,8 +99,11 @@ unique_absolute_id_list search_folder_file_context_menu::full_id_list() const no
 {
     if (!folder_)
         return {};
-    // absolute_id_list copies the folder's list under the folder lock.
-    const unique_absolute_id_list folder_list = folder_->absolute_id_list();
+    // The folder's GetCurFolder copies its list under the folder lock; none before Initialize.
+    PIDLIST_ABSOLUTE copy = nullptr;
+    if (FAILED(folder_->GetCurFolder(&copy)))
+        return {};
+    const unique_absolute_id_list folder_list(copy);
     if (!folder_list)
         return {};
     return unique_absolute_id_list(ILCombine(folder_list.get(), item_.get()));
@@ -255,7 +257,7 @@ std::wstring reserve_shortcut_file(const std::wstring& desktop, const std::wstri
 }
 } // namespace
 
-HRESULT create_search_folder_file_context_menu(search_and_action_shell_folder* folder, PCUITEMID_CHILD item,
+HRESULT create_search_folder_file_context_menu(IPersistFolder2* folder, PCUITEMID_CHILD item,
                                                REFIID riid, void** out) noexcept
 {
     return search_folder_file_context_menu::create_instance(riid, out, folder, item);

@@ -14,12 +14,11 @@
 #include <string>
 #include <string_view>
 
-class search_and_action_shell_folder;
-
-// A search_folder_file_context_menu for `item` (one of our identifiers, cloned) in `folder` (held for
-// the menu's lifetime; may be null, and then only "Customize Sortwell" works), queried for `riid`.
-// E_INVALIDARG for a null or foreign item, E_OUTOFMEMORY when the menu cannot be made.
-HRESULT create_search_folder_file_context_menu(search_and_action_shell_folder* folder, PCUITEMID_CHILD item,
+// A search_folder_file_context_menu for `item` (one of our identifiers, cloned) in `folder`, the folder
+// object that shows it, whose GetCurFolder gives the folder's ID list (held for the menu's lifetime; may
+// be null, and then only "Customize Sortwell" works), queried for `riid`. E_INVALIDARG for a null or
+// foreign item, E_OUTOFMEMORY when the menu cannot be made.
+HRESULT create_search_folder_file_context_menu(IPersistFolder2* folder, PCUITEMID_CHILD item,
                                                REFIID riid, void** out) noexcept;
 
 // Saves a shortcut to `id_list` on the user's desktop, named after `display_name` (cleaned for the file
