@@ -10,7 +10,7 @@
 //
 //   some_cache& the_cache() { static process_object<some_cache> cache; return cache.get(); }
 //
-// Header-only, so that every library of the DLL can use it; the objects of one binary share one list.
+// Header-only, so that every room of the DLL can use it; the objects of one binary share one list.
 
 #include <atomic>
 #include <new>

@@ -7,7 +7,9 @@
 // The methods are spread over several files by concern:
 //   search_and_action_shell_folder.cpp  identity, initialisation, enumeration, binding, parsing,
 //                                       display names and attributes
-//   folder_details.cpp                  columns, sort order, renaming and the view
+//   folder_details.cpp                  columns and their values
+//   folder_sort_order.cpp               CompareIDs
+//   folder_rename_and_view.cpp          renaming (SetNameOf) and the view (CreateViewObject)
 //   folder_ui_objects.cpp               GetUIObjectOf
 //   folder_background_menu.cpp          the folder's own "Customize navigation" menu
 
