@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The one test command: installs what is missing (Debian), builds everything with the mingw-w64 cross
-# toolchain, runs every test under Wine in a disposable prefix, runs the fuzzers for a bounded time,
-# then builds the ARM64 DLL with zig, checks it and runs its tests under emulated ARM64 Wine, and runs
-# the x64 twin of that build through the shell-level tests and the demo check (scripts/arm64.sh).
+# The one test command: installs what is missing (Debian), checks that the product's rooms lean one way
+# (scripts/check-rooms.sh), builds everything with the mingw-w64 cross toolchain, runs every test under
+# Wine in a disposable prefix, runs the fuzzers for a bounded time, then builds the ARM64 DLL with zig,
+# checks it and runs its tests under emulated ARM64 Wine, and runs the x64 twin of that build through the
+# shell-level tests and the demo check (scripts/arm64.sh).
 # Usage: scripts/test.sh            (build folder: build/)
 #        BUILD_DIR=... scripts/test.sh
 set -euo pipefail
@@ -22,6 +23,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     "${sudo_cmd[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+
+echo "== the rooms: every include and every library link runs downward"
+"$root/scripts/check-rooms.sh"
 
 # The ARM64 toolchain and root are fetched and made meanwhile (once; reused on the next run).
 mkdir -p "$build"
