@@ -1,10 +1,10 @@
 #include "commands/batch_job.h"
 
-#include "common/setting_utilities/json_document.h"
-#include "base/module_folder.h"
-#include "commands/shell_launch.h"
 #include "base/log.h"
+#include "base/module_folder.h"
 #include "base/raii.h"
+#include "commands/shell_launch.h"
+#include "common/setting_utilities/json_document.h"
 
 #include <objbase.h>
 

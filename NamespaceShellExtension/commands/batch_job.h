@@ -3,8 +3,8 @@
 // It writes the request as a JSON job file, velmora_<id>.json.tmp, into the user's temporary folder and
 // starts the suite's batch worker beside this DLL, which does the work and owns the file from then on.
 
-#include "items/action_type.h"
 #include "commands/file_names.h"
+#include "items/action_type.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "commands/file_names.h"
 
-#include "base/module_folder.h"
 #include "base/log.h"
+#include "base/module_folder.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "commands/search_folder_file_context_menu.h"
 
-#include "base/module_folder.h"
-#include "commands/settings_app_launcher.h"
-#include "icons/icon_handler.h"
 #include "base/com_boundary.h"
 #include "base/com_object.h"
+#include "base/module_folder.h"
 #include "base/raii.h"
+#include "commands/settings_app_launcher.h"
+#include "icons/icon_handler.h"
 #include "items/search_and_action_item_data.h"
 
 #include <knownfolders.h>

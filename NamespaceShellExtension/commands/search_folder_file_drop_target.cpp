@@ -1,12 +1,12 @@
 #include "commands/search_folder_file_drop_target.h"
 
-#include "items/action_type.h"
-#include "commands/batch_job.h"
+#include "base/com_object.h"
 #include "base/dropped_files.h"
 #include "base/log.h"
-#include "base/com_object.h"
 #include "base/namespace_module.h"
 #include "base/raii.h"
+#include "commands/batch_job.h"
+#include "items/action_type.h"
 #include "items/search_and_action_item_data.h"
 
 #include <exception>

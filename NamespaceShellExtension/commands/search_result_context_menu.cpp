@@ -3,8 +3,8 @@
 
 #include "commands/search_result_context_menu.h"
 
-#include "base/log.h"
 #include "base/com_boundary.h"
+#include "base/log.h"
 #include "items/search_and_action_item_data.h"
 #include "quick_pins/quick_pins_store.h"
 

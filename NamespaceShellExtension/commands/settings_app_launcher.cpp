@@ -1,9 +1,9 @@
 #include "commands/settings_app_launcher.h"
 
-#include "base/module_folder.h"
-#include "commands/shell_launch.h"
 #include "base/log.h"
+#include "base/module_folder.h"
 #include "base/namespace_module.h"
+#include "commands/shell_launch.h"
 
 #include <shlobj.h>
 

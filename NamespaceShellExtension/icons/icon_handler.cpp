@@ -1,8 +1,8 @@
 #include "icons/icon_handler.h"
 
-#include "base/module_folder.h"
 #include "base/com_boundary.h"
 #include "base/com_object.h"
+#include "base/module_folder.h"
 #include "base/namespace_module.h"
 #include "base/process_object.h"
 #include "base/raii.h"

@@ -2,9 +2,9 @@
 // DllRegisterServer.
 
 #include "base/log.h"
-#include "module/class_object_gate.h"
 #include "base/namespace_module.h"
 #include "base/process_object.h"
+#include "module/class_object_gate.h"
 #include "namespace/real_parent_cache.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)

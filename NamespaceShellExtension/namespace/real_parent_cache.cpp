@@ -2,8 +2,8 @@
 
 #include "base/log.h"
 #include "base/process_object.h"
-#include "namespace/folder_columns.h"
 #include "items/path_cache.h"
+#include "namespace/folder_columns.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -2,8 +2,8 @@
 
 #include "base/log.h"
 #include "items/path_cache.h"
-#include "namespace/property_formats.h"
 #include "items/search_and_action_item_data.h"
+#include "namespace/property_formats.h"
 #include "search/search_cache.h"
 
 #include <commctrl.h>

@@ -1,9 +1,9 @@
 #include "quick_pins/quick_pins_drop_target.h"
 
-#include "base/dropped_files.h"
-#include "base/log.h"
 #include "base/com_boundary.h"
 #include "base/com_object.h"
+#include "base/dropped_files.h"
+#include "base/log.h"
 #include "base/raii.h"
 #include "quick_pins/quick_pins_store.h"
 

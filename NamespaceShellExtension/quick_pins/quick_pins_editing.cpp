@@ -2,8 +2,8 @@
 
 #include "quick_pins/quick_pins_store.h"
 
-#include "base/module_folder.h"
 #include "base/log.h"
+#include "base/module_folder.h"
 #include "quick_pins/folder_enumeration.h"
 #include "quick_pins/pin_names.h"
 #include "quick_pins/shell_link.h"

@@ -3,11 +3,11 @@
 #include "quick_pins/quick_pins_store.h"
 
 #include "base/module_folder.h"
-#include "quick_pins/variable_resolution.h"
-#include "quick_pins/menuwright_model.h"
 #include "quick_pins/folder_enumeration.h"
+#include "quick_pins/menuwright_model.h"
 #include "quick_pins/pin_names.h"
 #include "quick_pins/shell_link.h"
+#include "quick_pins/variable_resolution.h"
 
 #include <objbase.h>
 #include <shlwapi.h>

@@ -1,7 +1,7 @@
 #include "quick_pins/variable_resolution.h"
 
-#include "base/module_folder.h"
 #include "base/log.h"
+#include "base/module_folder.h"
 
 #include <cwctype>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "settings/settings_json.h"
 
-#include "common/setting_utilities/json_document.h"
 #include "base/log.h"
+#include "common/setting_utilities/json_document.h"
 
 #include <limits>
 

@@ -1,10 +1,10 @@
 #include "common/setting_utilities/common_settings_file.h"
 
-#include "common/setting_utilities/json_document.h"
-#include "common/setting_utilities/settings_file_stream.h"
 #include "base/known_folders.h"
 #include "base/log.h"
 #include "base/raii.h"
+#include "common/setting_utilities/json_document.h"
+#include "common/setting_utilities/settings_file_stream.h"
 
 #include <algorithm>
 #include <cwctype>
