@@ -270,7 +270,9 @@ TEST_F(result_menu_test, pins_and_groups_trade_the_real_rename_and_delete_for_th
         const auto real = real_menu(file(L"a.txt"));
         auto menu = single_menu(real.get(), file(L"a.txt"), view_list.get());
         if (std::string(row.name) != "plain result")
+        {
             ASSERT_EQ(menu->set_pin_data(file(L"a.txt").wstring(), files().wstring(), row.group), S_OK);
+        }
         popup wrapped;
         ASSERT_TRUE(SUCCEEDED(menu->QueryContextMenu(wrapped.menu, 0, first_id, last_id, row.flags)));
         const auto texts = texts_of(wrapped.menu);
