@@ -174,10 +174,16 @@ TEST_F(ui_objects, a_result_gets_the_real_folders_objects_with_its_menu_and_data
     for (const IID* iid : {&IID_IContextMenu2, &IID_IContextMenu3})
         EXPECT_EQ(hex(ask({result_a.get()}, *iid)), hex(E_NOINTERFACE));
 
+    // IDataObject is wrapped too; the real one's formats pass through.
     ASSERT_EQ(hex(ask({result_a.get()}, IID_IDataObject)), hex(S_OK));
     com_ptr<IDataObject> data = object.try_query<IDataObject>();
     FORMATETC drop{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    EXPECT_EQ(hex(data->QueryGetData(&drop)), hex(S_OK));
+    STGMEDIUM medium{};
+    ASSERT_EQ(hex(data->GetData(&drop, &medium)), hex(S_OK));
+    wchar_t dropped[MAX_PATH] = {};
+    DragQueryFileW(static_cast<HDROP>(medium.hGlobal), 0, dropped, MAX_PATH);
+    EXPECT_EQ(dropped, file(L"a.txt"));
+    ReleaseStgMedium(&medium);
     data.reset();
 
     EXPECT_EQ(hex(ask({result_a.get()}, IID_IExtractImage)), hex(E_NOTIMPL));
@@ -443,7 +449,7 @@ TEST_F(ui_objects, the_dll_unloads_only_after_menus_data_objects_and_watchers_ar
     EXPECT_EQ(GetModuleHandleW(L"Sortwell.NamespaceShellExtension.dll"), nullptr);
 }
 
-// A result's data object let go (search_result_data_object): a file moved elsewhere refreshes the view
+// A result's data object let go: a file moved elsewhere refreshes the view
 // once; a rename through the folder's SetNameOf refreshes it itself and letting go adds nothing; a file
 // left where it was refreshes nothing.
 TEST_F(ui_objects, a_data_object_refreshes_for_a_file_moved_away_but_not_for_one_renamed_by_the_folder)
