@@ -91,52 +91,16 @@ private:
     ULONG registration_ = 0;
 };
 
-TEST(shell_folder_view_cb, details_view_gets_the_eight_columns_once_the_view_is_handed_over)
-{
-    recording_folder_view view;
-    test_support::log_capture log;
-    {
-        auto callback = make_callback(FVM_DETAILS, shell_folder_view_cb::default_icon_size);
-        EXPECT_EQ(ask_view_mode(*callback.get()), FVM_DETAILS);
-        EXPECT_TRUE(view.columns_set.empty()) << "no view yet: the defaults wait";
-        callback->set_folder_view(&view);
-        callback->set_folder_view(&view);
-
-        ASSERT_EQ(view.columns_set.size(), 8u) << "applied once, when the view arrived";
-        for (std::size_t i = 0; i < 8; ++i)
-            EXPECT_TRUE(same_key(view.columns_set[i], default_view_columns[i])) << i;
-        const PROPERTYKEY people = {{0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}}, 100};
-        EXPECT_TRUE(same_key(view.columns_set[5], people));
-        ASSERT_EQ(view.column_infos.size(), 8u);
-        for (std::size_t i = 0; i < 8; ++i)
-        {
-            const auto& [key, info] = view.column_infos[i];
-            EXPECT_TRUE(same_key(key, default_view_columns[i]));
-            EXPECT_EQ(info.cbSize, 184u);
-            EXPECT_EQ(info.dwMask, 0x11u);
-            EXPECT_EQ(info.dwState, 1u);
-            EXPECT_EQ(info.uWidth, 0xFFFFFFFFu);
-            EXPECT_EQ(info.uDefaultWidth + info.uIdealWidth + info.wszName[0], 0u);
-        }
-        EXPECT_TRUE(view.view_modes.empty()) << "a details view keeps the view's own icon size";
-
-        view.columns_set.clear();
-        EXPECT_EQ(ask_view_mode(*callback.get()), FVM_DETAILS);
-        EXPECT_EQ(view.columns_set.size(), 8u) << "asked again, applied again";
-    }
-    EXPECT_EQ(view.references(), 1u) << "the callback keeps no reference to the view that owns it";
-    EXPECT_TRUE(log.messages().empty());
-}
-
-// An icon view at 256 on every kind of view: the size is applied once the view has asked for its mode and
-// the callback has the view, whichever comes first and whatever becomes of the columns. Failures are
-// logged; Wine's default view (no IColumnManager, E_NOTIMPL for SetText and SetViewModeAndIconSize) is
-// taken without a word.
-TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256_whatever_the_view_answers)
+// The eight columns, and for an icon view the icon mode at 256, on every kind of view: applied once the
+// view has asked for its mode and the callback has the view, whichever comes first and whatever becomes of
+// the columns. Failures are logged; Wine's default view (no IColumnManager, E_NOTIMPL for SetText and
+// SetViewModeAndIconSize) is taken without a word.
+TEST(shell_folder_view_cb, the_view_gets_its_columns_and_mode_once_it_is_handed_over_whatever_it_answers)
 {
     struct row
     {
         const char* name;
+        FOLDERVIEWMODE mode;
         bool asked_first;
         HRESULT set_columns;
         int failing_column;
@@ -146,13 +110,15 @@ TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256_whatever_the_vi
         std::vector<std::string> warnings;
     };
     const row rows[] = {
-        {"a view that takes everything", false, S_OK, -1, true, S_OK, 8, {}},
-        {"SetColumns fails", true, E_ACCESSDENIED, -1, true, S_OK, 0,
+        {"a details view that takes everything", FVM_DETAILS, true, S_OK, -1, true, S_OK, 8, {}},
+        {"an icon view that takes everything", FVM_ICON, false, S_OK, -1, true, S_OK, 8, {}},
+        {"SetColumns fails", FVM_ICON, true, E_ACCESSDENIED, -1, true, S_OK, 0,
          {"WARNING Unable to set default search-folder columns: 0x80070005"}},
-        {"one column fails", true, S_OK, 3, true, S_OK, 8,
+        {"one column fails", FVM_ICON, true, S_OK, 3, true, S_OK, 8,
          {"WARNING Unable to initialize a default search-folder column: 0x80004005"}},
-        {"Wine's view", false, S_OK, -1, false, E_NOTIMPL, 0, {}},
+        {"Wine's view", FVM_ICON, false, S_OK, -1, false, E_NOTIMPL, 0, {}},
     };
+    const PROPERTYKEY people = {{0xE8309B6E, 0x084C, 0x49B4, {0xB1, 0xFC, 0x90, 0xA8, 0x03, 0x31, 0xB6, 0x38}}, 100};
     for (const auto& r : rows)
     {
         SCOPED_TRACE(r.name);
@@ -162,21 +128,50 @@ TEST(shell_folder_view_cb, large_icon_view_gets_icon_mode_at_256_whatever_the_vi
         view.failing_column = r.failing_column;
         view.offers_column_manager = r.column_manager;
         view.set_text_result = view.view_mode_result = r.not_implemented;
-        auto callback = make_callback(FVM_ICON, 256);
-        if (r.asked_first)
-            ask_view_mode(*callback.get());
-        callback->set_folder_view(&view);
-        if (!r.asked_first)
         {
-            EXPECT_TRUE(view.view_modes.empty()) << "the view has not asked for its mode yet";
-            EXPECT_EQ(ask_view_mode(*callback.get()), FVM_ICON);
+            auto callback = make_callback(r.mode, r.mode == FVM_ICON ? 256 : shell_folder_view_cb::default_icon_size);
+            if (r.asked_first)
+            {
+                EXPECT_EQ(ask_view_mode(*callback.get()), r.mode);
+                EXPECT_TRUE(view.columns_set.empty()) << "no view yet: the defaults wait";
+            }
+            callback->set_folder_view(&view);
+            callback->set_folder_view(&view);
+            if (!r.asked_first)
+            {
+                EXPECT_TRUE(view.view_modes.empty()) << "the view has not asked for its mode yet";
+                EXPECT_EQ(ask_view_mode(*callback.get()), r.mode);
+            }
+            EXPECT_EQ(view.view_modes, (r.mode == FVM_ICON ? std::vector<std::pair<FOLDERVIEWMODE, int>>{{FVM_ICON, 256}}
+                                                           : std::vector<std::pair<FOLDERVIEWMODE, int>>{}))
+                << "applied once; a details view keeps the view's own icon size";
+            ASSERT_EQ(view.columns_set.size(), r.column_manager ? 8u : 0u);
+            ASSERT_EQ(view.column_infos.size(), r.infos);
+            for (std::size_t i = 0; i < r.infos; ++i)
+            {
+                const auto& [key, info] = view.column_infos[i];
+                EXPECT_TRUE(same_key(key, view.columns_set[i])) << i;
+                EXPECT_EQ(info.cbSize, 184u);
+                EXPECT_EQ(info.dwMask, 0x11u);
+                EXPECT_EQ(info.dwState, 1u);
+                EXPECT_EQ(info.uWidth, 0xFFFFFFFFu);
+                EXPECT_EQ(info.uDefaultWidth + info.uIdealWidth + info.wszName[0], 0u);
+            }
+            if (r.infos)
+            {
+                EXPECT_TRUE(same_key(view.columns_set[5], people));
+            }
+            EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
+            EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
+            EXPECT_EQ(view.texts.size(), 2u);
+            if (r.mode == FVM_DETAILS)
+            {
+                view.columns_set.clear();
+                ask_view_mode(*callback.get());
+                EXPECT_EQ(view.columns_set.size(), 8u) << "asked again, applied again";
+            }
         }
-        EXPECT_EQ(view.view_modes, (std::vector<std::pair<FOLDERVIEWMODE, int>>{{FVM_ICON, 256}}));
-        EXPECT_EQ(view.columns_set.size(), r.column_manager ? 8u : 0u);
-        EXPECT_EQ(view.column_infos.size(), r.infos);
-        EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
-        EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
-        EXPECT_EQ(view.texts.size(), 2u);
+        EXPECT_EQ(view.references(), 1u) << "the callback keeps no reference to the view that owns it";
         EXPECT_EQ(log.messages(), r.warnings);
     }
 
