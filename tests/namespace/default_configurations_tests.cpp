@@ -1,16 +1,12 @@
 // The configuration a user gets on first start: the default copies of "Namespace.json", "All Tags.json"
 // and "All People.json" seeded into an empty settings folder, as the root and its folders show them.
 
+#include "folder_test_support.h"
+
 #include "items/configuration_references.h"
-
-#include "base/log.h"
-#include "support/test_files.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
-#include <system_error>
 
 namespace
 {
@@ -22,19 +18,13 @@ class default_configuration : public ::testing::Test
 protected:
     void SetUp() override
     {
-        remove_user_configuration();
+        folder_test::remove_user_configuration();
         // Loaded in the order the namespace loads them.
         ASSERT_TRUE(namespace_file.load(false));
         ASSERT_TRUE(tags.load(false));
         ASSERT_TRUE(people.load(false));
     }
-    void TearDown() override { remove_user_configuration(); }
-    static void remove_user_configuration()
-    {
-        std::error_code ec;
-        for (const auto* name : {L"Namespace.json", L"All Tags.json", L"All People.json"})
-            std::filesystem::remove(test_support::settings_folder() / name, ec);
-    }
+    void TearDown() override { folder_test::remove_user_configuration(); }
 
     // The searches that the folder of this name shows, in file order.
     std::vector<const query_record*> shown(const wchar_t* name) const
@@ -65,11 +55,10 @@ TEST_F(default_configuration, is_in_the_layout_write_produces)
     for (settings_file* file : std::initializer_list<settings_file*>{&namespace_file, &tags})
     {
         SCOPED_TRACE(to_utf8(file->file_name()));
-        const std::string seeded = test_support::read_file(file->full_path());
-        EXPECT_EQ(seeded, test_support::read_file(test_support::executable_folder() / L"Content" / L"Configurations" /
-                                                  file->file_name()));
         ASSERT_TRUE(file->write());
-        EXPECT_EQ(test_support::read_file(file->full_path()), seeded);
+        EXPECT_EQ(test_support::read_file(file->full_path()),
+                  test_support::read_file(test_support::executable_folder() / L"Content" / L"Configurations" /
+                                          file->file_name()));
     }
 }
 
