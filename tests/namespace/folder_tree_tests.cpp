@@ -1,5 +1,5 @@
 // The trees below both roots, called directly: a Quick pins group whose folder vanishes while it is
-// listed, binding to virtual and real children, and parsing display names back into ID lists.
+// listed, binding to real children, and parsing display names back into ID lists.
 
 #include "folder_test_support.h"
 
@@ -77,7 +77,7 @@ TEST_F(folder_tree, a_group_folder_that_vanishes_while_listed_gives_a_short_list
     EXPECT_EQ(hex(hr), hex(S_OK));
 }
 
-TEST_F(folder_tree, binding_makes_subfolders_of_virtual_children_and_hands_real_ones_to_the_file_system)
+TEST_F(folder_tree, binding_hands_real_children_to_the_file_system)
 {
     const auto real = folder(L"Real");
     file(L"Real\\inside.txt");
@@ -95,37 +95,14 @@ TEST_F(folder_tree, binding_makes_subfolders_of_virtual_children_and_hands_real_
         EXPECT_EQ(display_name(bound.get(), inside[0].get(), SHGDN_INFOLDER | SHGDN_FORPARSING), L"inside.txt");
     }
 
-    // Two of our items at once: one subfolder two levels down, as Explorer binds a stored location.
-    const auto two_levels = join_items([] {
-        std::vector<unique_child_id> items;
-        items.push_back(create_folder_item({.name = L"Ratings"}));
-        items.push_back(create_search_item({.name = L"Ratings"}, {.name = L"★★★"}, {}, {}));
-        return items;
-    }(), 0);
-    com_ptr<IShellFolder2> deep;
-    ASSERT_EQ(root->BindToObject(two_levels.get(), nullptr, IID_IShellFolder2, deep.put_void()), S_OK);
-    EXPECT_EQ(static_cast<search_and_action_shell_folder*>(deep.get())->names(),
-              (std::vector<std::wstring>{L"Ratings", L"★★★"}));
-    PIDLIST_ABSOLUTE current = nullptr;
-    ASSERT_EQ(deep.try_query<IPersistFolder2>()->GetCurFolder(&current), S_OK);
-    EXPECT_EQ(ILGetSize(current), 22u + 2 * 12064u);
-    ILFree(current);
-
-    // A result whose file has gone answers what parsing its path answers.
-    const auto gone = create_result_item(file(L"gone.txt"), {}, {});
-    std::filesystem::remove(scratch_.path() / L"gone.txt");
-    PIDLIST_ABSOLUTE parsed = nullptr;
-    const HRESULT parse = SHParseDisplayName((scratch_.path() / L"gone.txt").c_str(), nullptr, &parsed, 0, nullptr);
-    ASSERT_TRUE(FAILED(parse));
+    // Our own children, one level or several at once, are bound by every listing through the shell.
+    const auto organised = create_folder_item({.name = L"Ratings"});
+    const auto* list = reinterpret_cast<PCUIDLIST_RELATIVE>(organised.get());
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(hex(root->BindToObject(reinterpret_cast<PCUIDLIST_RELATIVE>(gone.get()), nullptr, IID_IShellFolder, &out)),
-              hex(parse));
-    EXPECT_EQ(out, nullptr);
-    out = reinterpret_cast<void*>(1);
     EXPECT_EQ(root->BindToObject(nullptr, nullptr, IID_IShellFolder, &out), E_INVALIDARG);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(root->BindToObject(two_levels.get(), nullptr, IID_IShellFolder, nullptr), E_INVALIDARG);
-    EXPECT_EQ(root->BindToStorage(two_levels.get(), nullptr, IID_IStream, &out), E_NOTIMPL);
+    EXPECT_EQ(root->BindToObject(list, nullptr, IID_IShellFolder, nullptr), E_INVALIDARG);
+    EXPECT_EQ(root->BindToStorage(list, nullptr, IID_IStream, &out), E_NOTIMPL);
 }
 
 // Rows: the folder's place (names from the root), the text, what it answers and the display names of
