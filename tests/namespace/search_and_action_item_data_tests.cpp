@@ -205,7 +205,7 @@ TEST_F(item_data_test, stamp_is_last_write_xor_twice_the_size_and_0_only_when_un
     EXPECT_EQ(data(create_search_item({}, {.target = file}, {}, {})).stamp, 0u);
 }
 
-TEST_F(item_data_test, result_items_leave_out_recycled_vanished_and_unreachable_files)
+TEST_F(item_data_test, result_items_leave_out_recycled_and_unreachable_files)
 {
     const auto kept = make_file(L"kept.txt");
     const auto recycled = make_file(L"$Recycle.Bin\\S-1-5-21\\$R1.txt");
@@ -217,7 +217,6 @@ TEST_F(item_data_test, result_items_leave_out_recycled_vanished_and_unreachable_
         {"in $Recycle.Bin", recycled, false},
         {"in $Recycle.Bin written with slashes", slashed, false},
         {"in $RECYCLER", make_file(L"$RECYCLER\\x.txt"), false},
-        {"vanished", (scratch.path() / L"gone.txt").wstring(), false},
         {"a folder merely named like the bin", make_file(L"$recycle.binary\\y.txt"), true},
     };
     for (const auto& [name, path, made] : rows)
