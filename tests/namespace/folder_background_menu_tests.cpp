@@ -101,8 +101,6 @@ TEST_F(folder_background_menu, verb_and_help_text)
         {1, GCS_HELPTEXTW, 51, S_OK, "Open Pathwright settings"},
         {1, GCS_HELPTEXTW, 50, E_NOTIMPL, ""},
         {1, GCS_HELPTEXTA, 64, E_NOTIMPL, ""},
-        {1, GCS_VALIDATEW, 64, E_NOTIMPL, ""},
-        {0, GCS_VERBW, 64, E_NOTIMPL, ""},
         {2, GCS_VERBW, 64, E_NOTIMPL, ""},
     };
     for (const auto& r : rows)
@@ -128,7 +126,7 @@ TEST_F(folder_background_menu, customize_navigation_opens_the_navigation_tab)
         const auto root = make_root(quick_pins);
         settings_app_test::settings_app_recorder recorder;
         // Only the number 1 is the command; a verb string, even our own, is not.
-        for (const char* other : std::vector<const char*>{"VLM.CustomizeNavigation", MAKEINTRESOURCEA(0), MAKEINTRESOURCEA(2)})
+        for (const char* other : std::vector<const char*>{"VLM.CustomizeNavigation", MAKEINTRESOURCEA(2)})
         {
             auto info = command(other);
             EXPECT_EQ(hex(root->InvokeCommand(&info)), hex(E_INVALIDARG));
