@@ -51,19 +51,10 @@ void pump_messages(std::chrono::milliseconds duration)
     } while (std::chrono::steady_clock::now() < end);
 }
 
-fs::path local_app_data()
-{
-    wchar_t* path = nullptr;
-    fs::path result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)))
-        result = path;
-    CoTaskMemFree(path);
-    return result;
-}
-
+// Beside the settings folder: %LOCALAPPDATA%\Quenbrook\Velmora\Menuwright.
 fs::path menuwright_folder()
 {
-    return local_app_data() / L"Quenbrook" / L"Velmora" / L"Menuwright";
+    return test_support::settings_folder().parent_path() / L"Menuwright";
 }
 
 void write_bytes(const fs::path& file, const std::vector<std::byte>& bytes)
