@@ -136,8 +136,9 @@ TEST_F(batch_job_test, failures_raise_their_errors_and_a_written_job_stays)
 {
     const auto submit = [] { submit_batch_job(nullptr, {L"C:\\x.txt"}, action_type::set_rating, L"5"); };
     {
-        SCOPED_TRACE("the shell refuses both ways");
+        SCOPED_TRACE("the shell refuses both ways (S_FALSE is no start either)");
         shell_routes_override routes;
+        routes.second_answer = S_FALSE;
         EXPECT_EQ(error_of<std::runtime_error>(submit), "Failed to launch process via Explorer (ShellExecute fallback failed).");
         ASSERT_EQ(routes.first_calls.size(), 1u);
         ASSERT_EQ(routes.second_calls.size(), 1u);
