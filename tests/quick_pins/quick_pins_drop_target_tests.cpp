@@ -10,7 +10,6 @@
 #include "support/drop_sources.h"
 #include "support/shell_observers.h"
 
-
 using namespace quick_pins_test;
 
 namespace
@@ -62,13 +61,6 @@ protected:
             make_file(made.back());
         }
         return made;
-    }
-    std::vector<std::filesystem::path> numbered_files(int count)
-    {
-        std::vector<std::wstring> names(count);
-        for (int i = 0; i < count; ++i)
-            names[i] = L"f" + std::to_wstring(i) + L".txt";
-        return files(names);
     }
     std::wstring info_pinned(std::size_t count) const
     {
@@ -142,8 +134,11 @@ TEST_F(quick_pins_drop, pins_the_new_files_and_refreshes_the_group_once)
 
 TEST_F(quick_pins_drop, refuses_what_it_cannot_pin_and_says_how_many_names_it_got)
 {
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 201; ++i)
+        names.push_back(L"f" + std::to_wstring(i) + L".txt");
     const auto data = test_support::file_data_object(files({L"a.txt", L"b.txt", L"c.txt"}));
-    const auto too_many = test_support::file_data_object(numbered_files(201));
+    const auto too_many = test_support::file_data_object(files(names));
     ASSERT_TRUE(data && too_many);
     // A file where the group folder should be: the store cannot make the folder.
     const std::wstring blocked = scratch(L"blocked");
