@@ -102,23 +102,13 @@ TEST_F(quick_pins_pinning, refused_input)
     EXPECT_EQ(pin_items(group(), wstrings(200, scratch(L"a.txt"))), pinned(1));
 }
 
-class quick_pins_unpinning : public store_test
-{
-protected:
-    void SetUp() override
-    {
-        store_test::SetUp();
-        make_file(scratch(L"a.txt"));
-        make_file(scratch(L"b.txt"));
-        pin_a_and_b();
-    }
-    void pin_a_and_b() { ASSERT_TRUE(pin_items(group(), {scratch(L"a.txt"), scratch(L"b.txt")})); }
-    std::wstring pin(const wchar_t* name) const { return group() + L"\\" + name; }
-};
+using quick_pins_unpinning = store_test;
 
 TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)
 {
-    make_file(scratch(L"other\\c.lnk"));
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"other\\c.lnk"})
+        make_file(scratch(name));
+    const auto pin = [&](const wchar_t* name) { return group() + L"\\" + name; };
     std::wstring upper = pin(L"A.TXT.LNK");
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     const auto not_in = [&](const std::wstring& file) {
@@ -141,7 +131,7 @@ TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
-        pin_a_and_b();
+        ASSERT_TRUE(pin_items(group(), {scratch(L"a.txt"), scratch(L"b.txt")}));
         test_support::log_capture log;
         EXPECT_EQ(unpin_items(row.folder, row.files), row.result);
         EXPECT_EQ(log.messages(), row.log);
