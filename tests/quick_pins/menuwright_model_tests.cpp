@@ -55,12 +55,6 @@ TEST_F(menuwright_model, published_files_that_give_no_model)
          [&] { publish(1, sample); write_bytes(control_path(), control_file(1, 0xD6434250)); }, false},
         {"control file of version 17",
          [&] { publish(1, sample); write_bytes(control_path(), control_file(1, magic, 17)); }, false},
-        {"snapshot name with a leading zero",
-         [&] {
-             write_bytes(control_path(), control_file(7));
-             write_bytes(published_folder() / L"custom-model-snapshot-07.bin", sample);
-         },
-         false},
         {"empty snapshot", [&] { publish(2, {}); }, false},
         {"snapshot one byte over 4 MiB", [&] { publish(2, padded_to(0x400001)); }, false},
         {"truncated snapshot", [&] { publish(2, std::vector<std::byte>(sample.begin(), sample.end() - 1)); }, false},
