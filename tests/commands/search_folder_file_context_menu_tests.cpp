@@ -168,7 +168,6 @@ TEST_F(folder_item_menu, query_context_menu_inserts_open_as_default_and_the_rest
     const auto item = search_item(L"Q1");
     const struct { UINT flags; HRESULT result; std::vector<std::wstring> texts; } rows[] = {
         {CMF_NORMAL, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
-        {CMF_EXPLORE | CMF_CANRENAME, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
         {CMF_DEFAULTONLY, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), {L"Before", L"Open", L"After"}},
     };
     for (const auto& row : rows)
