@@ -42,17 +42,9 @@ location location_of(const unique_child_id& item)
     return result;
 }
 
-std::wstring warning_for(const std::wstring& path)
+std::string warning_for(const std::wstring& path)
 {
-    return L"WARNING Icon file does not exist. Investigate. File: " + path;
-}
-
-std::vector<std::wstring> wide(const std::vector<std::string>& lines)
-{
-    std::vector<std::wstring> result;
-    for (const auto& line : lines)
-        result.push_back(from_utf8(line));
-    return result;
+    return "WARNING Icon file does not exist. Investigate. File: " + to_utf8(path);
 }
 
 // The image sizes an .ico file's directory lists (a width byte of 0 means 256).
@@ -137,9 +129,9 @@ std::unique_ptr<volume_guard> guard_for(const std::shared_ptr<simulated_shares>&
     return std::make_unique<volume_guard>(std::move(environment));
 }
 
-std::wstring not_used(const wchar_t* reason, const std::wstring& path)
+std::string not_used(const wchar_t* reason, const std::wstring& path)
 {
-    return L"WARNING GetIconLocation: icon path not used (" + std::wstring(reason) + L"): " + path;
+    return to_utf8(L"WARNING GetIconLocation: icon path not used (" + std::wstring(reason) + L"): " + path);
 }
 
 TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_names)
@@ -190,7 +182,7 @@ TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_
         unique_child_id item;
         bool share_answers;
         std::wstring file;     // empty: the generic folder icon
-        std::wstring warning;  // empty: none
+        std::string warning;   // empty: none
         std::vector<std::wstring> probed;
     } rows[] = {
         {"share", folder_item(L"Holidays", L"\\\\server\\share\\a.ico"), true, {}, not_used(share, L"\\\\server\\share\\a.ico"), {}},
@@ -223,7 +215,7 @@ TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_
          not_used(not_answering, L"//server/share/team.ico"), {L"\\\\server\\share\\"}},
         {"configured device path", search_item(L"Shared", L"Pipe", L""), true, {}, not_used(elsewhere, L"\\\\.\\pipe\\icons"), {}},
         {"group folder on a share", create_group_item_from_parts(L"\\\\server\\share\\Trips", L"Trips"), true, {},
-         L"WARNING GetIconLocation: icon path not used (a share that no quick pins group names): \\\\server\\share\\Trips", {}},
+         "WARNING GetIconLocation: icon path not used (a share that no quick pins group names): \\\\server\\share\\Trips", {}},
     };
     for (const auto& row : rows)
     {
@@ -236,7 +228,7 @@ TEST(icon_handler, never_hands_the_shell_a_network_path_that_only_an_identifier_
         EXPECT_EQ(at.file, row.file.empty() ? std::wstring(generic.szDisplayName) : row.file);
         EXPECT_EQ(at.index, row.file.empty() ? generic.iIcon : 0);
         EXPECT_EQ(at.flags, static_cast<UINT>(GIL_PERINSTANCE));
-        EXPECT_EQ(wide(log.messages()), row.warning.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{row.warning});
+        EXPECT_EQ(log.messages(), row.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.warning});
         std::lock_guard lock(shares->mutex);
         std::vector<std::wstring> shares_probed;
         for (const auto& root : shares->probed)
@@ -281,7 +273,7 @@ TEST(icon_handler, every_kind_of_item_gets_its_location_and_flags)
         std::wstring file;
         int index;
         UINT flags;
-        std::vector<std::wstring> warnings;
+        std::vector<std::string> warnings;
     } rows[] = {
         {"group", create_group_item_from_parts(custom.wstring(), L"Holiday"), own.szDisplayName, own.iIcon,
          GIL_PERINSTANCE | GIL_DONTCACHE, {}},
@@ -307,7 +299,7 @@ TEST(icon_handler, every_kind_of_item_gets_its_location_and_flags)
             EXPECT_EQ(at.file, row.file);
             EXPECT_EQ(at.index, row.index);
             EXPECT_EQ(at.flags, row.flags);
-            EXPECT_EQ(wide(log.messages()), row.warnings);
+            EXPECT_EQ(log.messages(), row.warnings);
         }
     }
 }
