@@ -13,15 +13,6 @@ using namespace commands_test;
 
 namespace
 {
-// The identifier in "...\velmora_<id>.json.tmp", or empty when the name has another shape.
-std::string guid_of_job_file(const std::filesystem::path& file)
-{
-    static const std::regex name(R"(velmora_([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\.json\.tmp)");
-    std::smatch match;
-    const std::string text = to_utf8(file.filename().wstring());
-    return std::regex_match(text, match, name) ? match[1].str() : std::string();
-}
-
 // Every job goes to a temporary folder whose path holds blanks and a character outside ASCII, removed
 // with what it holds afterwards.
 class batch_job_test : public ::testing::Test
@@ -55,8 +46,11 @@ TEST_F(batch_job_test, writes_the_job_file_byte_for_byte_and_starts_the_worker_w
     ASSERT_EQ(records.size(), 1u) << "the worker stand-in never recorded a start";
     const std::filesystem::path job_file = records[0].arguments;
     EXPECT_EQ(job_file.parent_path(), scratch.path());
-    const std::string guid = guid_of_job_file(job_file);
-    ASSERT_FALSE(guid.empty()) << to_utf8(job_file.wstring());
+    const std::string name = to_utf8(job_file.filename().wstring());
+    const std::regex shape(R"(velmora_([0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12})\.json\.tmp)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(name, match, shape)) << name;
+    const std::string guid = match[1].str();
     const std::string expected = "{\r\n"
                                  "    \"version\": \"1.0\",\r\n"
                                  "    \"job\": {\r\n"
