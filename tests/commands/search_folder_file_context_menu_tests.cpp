@@ -52,7 +52,7 @@ private:
     test_support::scratch_folder folder_{L"desktop"};
 };
 
-// The "Sortwell" root where the shell parses its name to (the registered DLL), and a folder initialised there.
+// The "Sortwell" root as the shell parses its name (through the registered DLL), and a folder initialised there.
 com_ptr<search_and_action_shell_folder> registered_root(unique_absolute_id_list& root)
 {
     com_ptr<search_and_action_shell_folder> folder;
