@@ -5,6 +5,7 @@
 
 #include "commands/shell_launch.h"
 #include "base/log.h"
+#include "settings_app_recorder.h"
 #include "start_record/start_record_reader.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
@@ -50,16 +51,11 @@ public:
     // Waits until `count` starts have been recorded; answers what is there then.
     std::vector<batch_worker_record> wait_for(std::size_t count) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
-        {
-            std::vector<batch_worker_record> all;
-            for (const auto& record : records_.read())
-                all.push_back({record.wide_text("command_line"), record.wide_text("arguments"), record.text("job_file"),
-                               record.inherited_environment});
-            if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
-                return all;
-        }
+        std::vector<batch_worker_record> all;
+        for (const auto& record : settings_app_test::wait_for_starts(records_, count, std::chrono::seconds(30)))
+            all.push_back({record.wide_text("command_line"), record.wide_text("arguments"), record.text("job_file"),
+                           record.inherited_environment});
+        return all;
     }
 
 private:

@@ -5,9 +5,7 @@
 
 #include "commands/search_folder_file_context_menu.h"
 
-#include "commands/settings_app_launcher.h"
 #include "commands_test_support.h"
-#include "settings_app_recorder.h"
 #include "support/shell_observers.h"
 #include "icons/icon_handler.h"
 #include "base/namespace_module.h"
@@ -54,26 +52,14 @@ private:
     test_support::scratch_folder folder_{L"desktop"};
 };
 
-// The absolute ID list of the "Sortwell" root as the desktop folder makes it: one registry item (type
-// 0x1F, a sort byte and the class id). Built by hand, so that the menu tests need no registration.
-unique_absolute_id_list root_id_list()
-{
-    BYTE regitem[22] = {20, 0, 0x1F, 0};
-    std::memcpy(regitem + 4, &CLSID_search_and_action_shell_folder, sizeof(CLSID));
-    auto* list = static_cast<ITEMIDLIST_ABSOLUTE*>(CoTaskMemAlloc(sizeof(regitem)));
-    if (list)
-        std::memcpy(list, regitem, sizeof(regitem));
-    return unique_absolute_id_list(list);
-}
-
-com_ptr<search_and_action_shell_folder> initialised_root()
+// The "Sortwell" root as the shell parses its name (through the registered DLL), and a folder initialised there.
+com_ptr<search_and_action_shell_folder> registered_root(unique_absolute_id_list& root)
 {
     com_ptr<search_and_action_shell_folder> folder;
-    search_and_action_shell_folder* raw = nullptr;
-    EXPECT_EQ(search_and_action_shell_folder::create_folder(false, &raw), S_OK);
-    folder = com_ptr<search_and_action_shell_folder>::attach(raw);
-    if (folder)
-        EXPECT_EQ(folder->Initialize(root_id_list().get()), S_OK);
+    EXPECT_EQ(SHParseDisplayName(main_root_parsing_name, nullptr, root.put(), 0, nullptr), S_OK);
+    EXPECT_EQ(search_and_action_shell_folder::create_folder(false, folder.put()), S_OK);
+    if (root && folder)
+        EXPECT_EQ(folder->Initialize(root.get()), S_OK);
     return folder;
 }
 
@@ -182,7 +168,6 @@ TEST_F(folder_item_menu, query_context_menu_inserts_open_as_default_and_the_rest
     const auto item = search_item(L"Q1");
     const struct { UINT flags; HRESULT result; std::vector<std::wstring> texts; } rows[] = {
         {CMF_NORMAL, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
-        {CMF_EXPLORE | CMF_CANRENAME, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3), {L"Before", L"Open", L"Create s&hortcut", L"Customize Sortwell", L"After"}},
         {CMF_DEFAULTONLY, MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), {L"Before", L"Open", L"After"}},
     };
     for (const auto& row : rows)
@@ -277,10 +262,8 @@ TEST_F(folder_item_menu, invoke_command_takes_offsets_only_and_needs_the_folders
 TEST_F(folder_item_menu, create_shortcut_writes_a_link_that_opens_the_virtual_folder_and_has_its_icon)
 {
     unique_absolute_id_list root;
-    ASSERT_EQ(SHParseDisplayName(main_root_parsing_name, nullptr, root.put(), 0, nullptr), S_OK);
-    com_ptr<search_and_action_shell_folder> folder;
-    ASSERT_EQ(search_and_action_shell_folder::create_folder(false, folder.put()), S_OK);
-    ASSERT_EQ(folder->Initialize(root.get()), S_OK);
+    const auto folder = registered_root(root);
+    ASSERT_TRUE(root && folder);
     const auto item = search_item(L"Report: Q1/Q2");
     ASSERT_EQ(invoke(menu_for(folder.get(), item).get(), 1u), S_OK);
     EXPECT_EQ(desktop.shortcuts(), (std::set<std::wstring>{L"Report- Q1-Q2.lnk"}));
@@ -312,7 +295,8 @@ TEST_F(folder_item_menu, create_shortcut_writes_a_link_that_opens_the_virtual_fo
 // Needs the registered DLL: the shell binds the list to the root to find what to start.
 TEST_F(folder_item_menu, open_explores_the_virtual_folder)
 {
-    const auto folder = initialised_root();
+    unique_absolute_id_list root;
+    const auto folder = registered_root(root);
     ASSERT_TRUE(folder);
     const auto item = search_item(L"Q1");
     GetDesktopWindow();
@@ -340,16 +324,6 @@ TEST_F(folder_item_menu, open_explores_the_virtual_folder)
     EXPECT_EQ(errors(log), std::vector<std::string>{});
 }
 
-TEST_F(folder_item_menu, customize_starts_the_settings_app_on_the_tags_tab)
-{
-    settings_app_test::settings_app_recorder recorder;
-    ASSERT_EQ(invoke(menu_for(nullptr, search_item(L"Q1")).get(), 2u), S_OK);
-    const auto records = recorder.wait_for(1);
-    ASSERT_EQ(records.size(), 1u) << "the stand-in never recorded a start";
-    EXPECT_EQ(to_utf8(records[0].arguments), "--open-tab=tagwright");
-    EXPECT_EQ(errors(log), std::vector<std::string>{});
-}
-
 TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
 {
     const struct { std::wstring display_name; std::wstring file_name; } rows[] = {
@@ -373,7 +347,8 @@ TEST_F(folder_item_menu, shortcut_file_names_are_cleaned_for_the_file_system)
 
 TEST_F(folder_item_menu, numbering_skips_taken_names_never_overwrites_and_needs_the_desktop)
 {
-    const auto target = root_id_list();
+    unique_absolute_id_list target;
+    ASSERT_EQ(SHParseDisplayName(main_root_parsing_name, nullptr, target.put(), 0, nullptr), S_OK);
     write_file(desktop.path() / L"X.lnk", "first");
     write_file(desktop.path() / L"X (2).lnk", "second");
     std::filesystem::create_directory(desktop.path() / L"X (3).lnk");

@@ -1,7 +1,7 @@
 // Starting the Settings app: the stand-in "Velmora.exe" beside the test executable records what each
-// route started. Wine's IsUserAnAdmin answers TRUE, so the host's own choice is the shell route there;
-// the direct route and the detached fallback are forced. A refusal by policy cannot be produced under
-// Wine, so its classification and texts are driven directly.
+// route started. Wine's IsUserAnAdmin answers TRUE, so the host's own choice is the shell route there,
+// which the shell-launch tests take; here the direct route and the detached fallback are forced. A
+// refusal by policy cannot be produced under Wine, so its classification and texts are driven directly.
 
 #include "commands/settings_app_launcher.h"
 
@@ -41,11 +41,9 @@ std::string system_text(DWORD error)
 
 TEST(launch_settings_app, starts_the_app_beside_the_module_with_the_tab)
 {
-    ASSERT_EQ(settings_app_detail::host_route(), launch_route::shell) << "Wine's IsUserAnAdmin answers TRUE";
     const std::wstring app = settings_app_path().wstring();
     const std::wstring expected_command_line = L"\"" + app + L"\" --open-tab=tagwright";
-    const struct { const char* name; std::optional<launch_route> route; bool shell_refuses; } rows[] = {
-        {"the host's own route (the shell)", std::nullopt, false},
+    const struct { const char* name; launch_route route; bool shell_refuses; } rows[] = {
         {"direct", launch_route::direct, false},
         {"the detached start after both shell ways refused", launch_route::shell, true},
     };
@@ -53,9 +51,7 @@ TEST(launch_settings_app, starts_the_app_beside_the_module_with_the_tab)
     {
         SCOPED_TRACE(r.name);
         settings_app_recorder recorder;
-        std::optional<forced_route> route;
-        if (r.route)
-            route.emplace(*r.route);
+        const forced_route route(r.route);
         std::optional<shell_routes_override> refusing_shell;
         if (r.shell_refuses)
             refusing_shell.emplace();

@@ -1,7 +1,7 @@
 #pragma once
 // What the Settings app stand-in ("Velmora.exe" beside the test executable) records of its starts, for
 // any test that starts the Settings app. The recorder also waits for each recorded start to end, so no
-// stand-in is left running in the prefix.
+// stand-in is left running in the prefix. The batch worker's recorder waits for its records alike.
 
 #include "base/log.h"
 #include "base/raii.h"
@@ -24,6 +24,19 @@ namespace settings_app_test
 inline std::filesystem::path settings_app_path()
 {
     return test_support::executable_folder() / L"Velmora.exe";
+}
+
+// The records of `file` once `count` starts have been recorded, else those there are after `patience`.
+inline std::vector<start_record::record> wait_for_starts(const start_record::record_file& file, std::size_t count,
+                                                         std::chrono::milliseconds patience)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+    {
+        auto all = file.read();
+        if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
+            return all;
+    }
 }
 
 struct settings_app_record
@@ -52,17 +65,13 @@ public:
     std::vector<settings_app_record> wait_for(std::size_t count,
                                               std::chrono::milliseconds patience = std::chrono::seconds(30)) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + patience;
         std::vector<settings_app_record> all;
-        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+        for (const auto& record : wait_for_starts(records_, count, patience))
         {
-            all = read();
-            if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
-                break;
-        }
-        for (const auto& record : all)
-        {
-            const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, record.process_id));
+            all.push_back({record.wide_text("command_line"), record.wide_text("arguments"),
+                           record.wide_text("working_directory"), record.number("process_id"),
+                           record.inherited_environment});
+            const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, all.back().process_id));
             if (process)
                 WaitForSingleObject(process.get(), 30'000);
         }
@@ -70,16 +79,6 @@ public:
     }
 
 private:
-    std::vector<settings_app_record> read() const
-    {
-        std::vector<settings_app_record> all;
-        for (const auto& record : records_.read())
-            all.push_back({record.wide_text("command_line"), record.wide_text("arguments"),
-                           record.wide_text("working_directory"), record.number("process_id"),
-                           record.inherited_environment});
-        return all;
-    }
-
     start_record::record_file records_;
 };
 } // namespace settings_app_test

@@ -17,7 +17,6 @@
 #include <shldisp.h>
 
 #include <optional>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -126,33 +125,6 @@ TEST(launch_via_shell, arguments_arrive_unchanged_whatever_the_folders_are_calle
             EXPECT_EQ(to_utf8(program_of(records[0].command_line)), to_utf8((install / L"Velmora.exe").wstring()));
             EXPECT_TRUE(records[0].command_line.ends_with(L"\" --open-tab=pathwright")) << to_utf8(records[0].command_line);
             EXPECT_EQ(records[0].inherited_environment, !desktop_view);
-        }
-    }
-}
-
-TEST(launch_via_shell, tries_the_second_route_only_after_the_first_refuses)
-{
-    const std::tuple<HRESULT, HRESULT, std::size_t, bool> rows[] = {
-        {S_OK, E_ACCESSDENIED, 0, true},
-        {E_NOINTERFACE, S_OK, 1, true},
-        {E_NOINTERFACE, S_FALSE, 1, false},
-    };
-    for (const auto& [first, second, second_calls, started] : rows)
-    {
-        SCOPED_TRACE(fmt::format("0x{:08X} 0x{:08X}", hresult_bits(first), hresult_bits(second)));
-        shell_routes_override routes;
-        routes.first_answer = first;
-        routes.second_answer = second;
-        bool answer = false;
-        const std::string error = error_of<std::runtime_error>([&] { answer = launch_via_shell(L"C:\\bin\\w.exe", L"x"); });
-        EXPECT_EQ(answer, started);
-        EXPECT_EQ(error, started ? "" : "Failed to launch process via Explorer (ShellExecute fallback failed).");
-        EXPECT_EQ(routes.first_calls.size(), 1u);
-        ASSERT_EQ(routes.second_calls.size(), second_calls);
-        if (second_calls)
-        {
-            EXPECT_EQ(routes.second_calls[0].file, L"C:\\bin\\w.exe");
-            EXPECT_EQ(routes.second_calls[0].parameters, L"x");
         }
     }
 }

@@ -1,5 +1,5 @@
 // The published model on disk: which files are read, with what sharing, and what a missing, empty,
-// oversized or truncated file gives.
+// oversized or truncated file, or a control file of another kind, gives.
 
 #include "store_fixture.h"
 
@@ -50,12 +50,11 @@ TEST_F(menuwright_model, published_files_that_give_no_model)
          },
          false},
         {"named snapshot missing", [&] { publish(4, sample); write_bytes(control_path(), control_file(5)); }, false},
-        {"snapshot name with a leading zero",
-         [&] {
-             write_bytes(control_path(), control_file(7));
-             write_bytes(published_folder() / L"custom-model-snapshot-07.bin", sample);
-         },
-         false},
+        {"snapshot number 2147483647", [&] { publish(0x7FFFFFFF, sample); }, true},
+        {"control file of another magic",
+         [&] { publish(1, sample); write_bytes(control_path(), control_file(1, 0xD6434250)); }, false},
+        {"control file of version 17",
+         [&] { publish(1, sample); write_bytes(control_path(), control_file(1, magic, 17)); }, false},
         {"empty snapshot", [&] { publish(2, {}); }, false},
         {"snapshot one byte over 4 MiB", [&] { publish(2, padded_to(0x400001)); }, false},
         {"truncated snapshot", [&] { publish(2, std::vector<std::byte>(sample.begin(), sample.end() - 1)); }, false},

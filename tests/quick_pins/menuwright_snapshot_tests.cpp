@@ -1,5 +1,5 @@
 // The snapshot reader on bytes: every rule broken once turns the whole snapshot down, the limits that
-// still pass, the grammar of catalog identifiers, the control file, and the groups a valid snapshot gives.
+// still pass, the grammar of catalog identifiers, and the groups a valid snapshot gives.
 
 #include "quick_pins/menuwright_snapshot.h"
 
@@ -187,16 +187,6 @@ TEST(menuwright_snapshot, records_at_the_limits_of_the_rules_stay_valid)
     }
 }
 
-TEST(menuwright_snapshot, truncated_snapshots_are_absent)
-{
-    const std::vector<std::byte> bytes = sample_model().build();
-    for (std::size_t size = 0; size < bytes.size(); ++size)
-    {
-        SCOPED_TRACE(size);
-        ASSERT_TRUE(read_pin_group_texts(std::span<const std::byte>(bytes.data(), size)).empty());
-    }
-}
-
 TEST(menuwright_snapshot, catalog_identifier_grammar)
 {
     const std::u16string g = u"{0123abcd-4567-89ef-0123-456789abcdef}";
@@ -246,26 +236,6 @@ TEST(menuwright_snapshot, long_identifier_shared_by_many_items_is_judged_with_it
     EXPECT_TRUE(is_valid_snapshot(model.build()));
     model.item(49).set_text(3, with_tail);
     EXPECT_FALSE(is_valid_snapshot(model.build()));
-}
-
-TEST(menuwright_snapshot, control_file)
-{
-    const auto resized = [](std::size_t size) { auto b = control_file(7); b.resize(size); return b; };
-    const struct { const char* name; std::vector<std::byte> bytes; std::optional<std::int32_t> number; } rows[] = {
-        {"snapshot 7", control_file(7), 7},
-        {"largest number", control_file(0x7FFFFFFF), 0x7FFFFFFF},
-        {"number 0", control_file(0), std::nullopt},
-        {"negative number", control_file(-1), std::nullopt},
-        {"version 17", control_file(7, magic, 17), std::nullopt},
-        {"magic", control_file(7, 0xD6434250), std::nullopt},
-        {"13 bytes", resized(13), std::nullopt},
-        {"11 bytes", resized(11), std::nullopt},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(menuwright::parse_control_file(row.bytes), row.number);
-    }
 }
 
 // The sample's two groups, then those added; duplicates are the store's business.

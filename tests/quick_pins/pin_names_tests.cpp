@@ -27,6 +27,7 @@ TEST(pin_names, order_prefix_and_display_name)
         {L"a.url.lnk", false, L"a.url.lnk", L"a"},
         {L"x.LNK.lnk.Url", false, L"x.LNK.lnk.Url", L"x"},
         {L"report.txt", false, L"report.txt", L"report.txt"},
+        {L"a.txt (2).lnk", false, L"a.txt (2).lnk", L"a.txt (2)"},
         // The part before the last dot is only digits: the number is the name.
         {L"007.lnk", false, L"007.lnk", L"007"},
         {L"2024.05", false, L"2024.05", L"2024.05"},

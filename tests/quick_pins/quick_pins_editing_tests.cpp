@@ -1,9 +1,8 @@
-// Pinning, unpinning to the Recycle Bin and renaming: the files on disk and the exact log lines.
+// Pinning, unpinning and renaming: the files on disk and the exact log lines.
 
 #include "store_fixture.h"
 
 #include "base/raii.h"
-#include "support/shell_observers.h"
 
 #include <objidl.h>
 #include <shlobj.h>
@@ -28,10 +27,7 @@ wstrings link_fields(const std::wstring& file)
     return {path, folder, arguments, description};
 }
 
-std::optional<std::size_t> pinned(std::size_t count)
-{
-    return count;
-}
+using pinned = std::optional<std::size_t>;
 
 using quick_pins_pinning = store_test;
 
@@ -56,18 +52,6 @@ TEST_F(quick_pins_pinning, writes_one_plain_shortcut_per_new_path_into_a_folder_
               (std::vector<quick_pin_entry>{{L"C__", L"C:\\", nested + L"\\C__.lnk", false, true},
                                             {L"Folder", scratch(L"docs\\Folder"), nested + L"\\Folder.lnk", false, true},
                                             {L"a.txt", scratch(L"docs\\a.txt"), nested + L"\\a.txt.lnk", false, false}}));
-}
-
-TEST_F(quick_pins_pinning, same_names_are_numbered)
-{
-    for (const wchar_t* folder : {L"one", L"two", L"three"})
-        make_file(scratch(folder) + L"\\a.txt");
-    EXPECT_EQ(pin_items(group(), {scratch(L"one\\a.txt"), scratch(L"two\\a.txt")}), pinned(2));
-    EXPECT_EQ(pin_items(group(), {scratch(L"three\\a.txt")}), pinned(1));
-    EXPECT_EQ(folder_contents(group()), (wstrings{L"a.txt (2).lnk", L"a.txt (3).lnk", L"a.txt.lnk"}));
-    EXPECT_EQ(read_link_raw_path(group() + L"\\a.txt (2).lnk"), scratch(L"two\\a.txt"));
-    // The number stays in the shown name, so that the user can tell the pins apart.
-    EXPECT_EQ(display_names(list_group_entries(group(), guard_)), (wstrings{L"a.txt (2)", L"a.txt (3)", L"a.txt"}));
 }
 
 TEST_F(quick_pins_pinning, numbers_end_at_999)
@@ -118,35 +102,13 @@ TEST_F(quick_pins_pinning, refused_input)
     EXPECT_EQ(pin_items(group(), wstrings(200, scratch(L"a.txt"))), pinned(1));
 }
 
-class quick_pins_unpinning : public store_test
-{
-protected:
-    void SetUp() override
-    {
-        store_test::SetUp();
-        make_file(scratch(L"a.txt"));
-        make_file(scratch(L"b.txt"));
-        pin_a_and_b();
-    }
-    void pin_a_and_b() { ASSERT_TRUE(pin_items(group(), {scratch(L"a.txt"), scratch(L"b.txt")})); }
-    std::wstring pin(const wchar_t* name) const { return group() + L"\\" + name; }
-};
-
-TEST_F(quick_pins_unpinning, moves_the_shortcut_to_the_recycle_bin)
-{
-    const int before = test_support::recycled_items_from(pin(L"a.txt.lnk"));
-    ASSERT_GE(before, 0) << "the shell has no Recycle Bin folder";
-    test_support::log_capture log;
-    EXPECT_TRUE(unpin_items(group(), {pin(L"a.txt.lnk")}));
-    EXPECT_EQ(log.messages(), strings{"INFO [quick-pins] Unpinned 1 item(s) from '" + to_utf8(group()) + "'"});
-    EXPECT_EQ(folder_contents(group()), wstrings{L"b.txt.lnk"});
-    EXPECT_TRUE(std::filesystem::exists(scratch(L"a.txt"))) << "the target is never touched";
-    EXPECT_EQ(test_support::recycled_items_from(pin(L"a.txt.lnk")), before + 1) << "not deleted outright";
-}
+using quick_pins_unpinning = store_test;
 
 TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)
 {
-    make_file(scratch(L"other\\c.lnk"));
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"other\\c.lnk"})
+        make_file(scratch(name));
+    const auto pin = [&](const wchar_t* name) { return group() + L"\\" + name; };
     std::wstring upper = pin(L"A.TXT.LNK");
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     const auto not_in = [&](const std::wstring& file) {
@@ -169,7 +131,7 @@ TEST_F(quick_pins_unpinning, only_shortcuts_of_the_group_folder)
     for (const auto& row : rows)
     {
         SCOPED_TRACE(row.name);
-        pin_a_and_b();
+        ASSERT_TRUE(pin_items(group(), {scratch(L"a.txt"), scratch(L"b.txt")}));
         test_support::log_capture log;
         EXPECT_EQ(unpin_items(row.folder, row.files), row.result);
         EXPECT_EQ(log.messages(), row.log);

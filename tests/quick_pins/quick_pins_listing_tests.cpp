@@ -113,6 +113,9 @@ TEST_F(quick_pins_listing, entries_of_a_group)
     make_pin(g + L"\\2. c.lnk", targets + L"\\c.txt");
     make_pin(g + L"\\007.lnk", targets + L"\\bond.txt");
     make_pin(g + L"\\d.lnk", targets + L"\\dir");
+    // Wine's link object makes any path absolute, so the variable sits inside a full path here.
+    SetEnvironmentVariableW(L"VELMORA_PIN_FOLDER", L"targets");
+    make_pin(g + L"\\e.lnk", scratch(L"%VELMORA_PIN_FOLDER%\\a.txt"));
     for (const wchar_t* name : {L"2024", L"2024.05", L"10. Archive", L"--", L"hidden folder", L"system folder"})
         std::filesystem::create_directories(g + L"\\" + name);
     make_file(g + L"\\notes.txt");
@@ -143,26 +146,15 @@ TEST_F(quick_pins_listing, entries_of_a_group)
         {L"c", targets + L"\\c.txt", g + L"\\2. c.lnk", false, false},
         {L"007", targets + L"\\bond.txt", g + L"\\007.lnk", false, false},
         {L"a", targets + L"\\a.txt", g + L"\\10. a.lnk", false, false},
+        {L"e", targets + L"\\a.txt", g + L"\\e.lnk", false, false},
         {L"notes.txt", g + L"\\notes.txt", g + L"\\notes.txt", false, false},
         {L"web", g + L"\\web.url", g + L"\\web.url", false, false},
     };
     EXPECT_EQ(list_group_entries(g, guard_), expected);
     EXPECT_EQ(list_group_entries(g + L"\\", guard_), expected);
+    SetEnvironmentVariableW(L"VELMORA_PIN_FOLDER", nullptr);
     EXPECT_TRUE(group_has_folder_pins(g, guard_));
     EXPECT_TRUE(std::filesystem::exists(g + L"\\deleted.lnk")) << "a broken pin's shortcut stays on disk";
-}
-
-TEST_F(quick_pins_listing, pins_to_files_only_give_no_sub_folders)
-{
-    // Wine's link object makes any path absolute, so the variable sits inside a full path here.
-    SetEnvironmentVariableW(L"VELMORA_PIN_FOLDER", L"expanded");
-    make_file(scratch(L"expanded\\t.txt"));
-    make_pin(group() + L"\\t.lnk", scratch(L"%VELMORA_PIN_FOLDER%\\t.txt"));
-    const auto entries = list_group_entries(group(), guard_);
-    const bool has_folder_pins = group_has_folder_pins(group(), guard_);
-    SetEnvironmentVariableW(L"VELMORA_PIN_FOLDER", nullptr);
-    EXPECT_EQ(entries, (std::vector<quick_pin_entry>{{L"t", scratch(L"expanded\\t.txt"), group() + L"\\t.lnk", false, false}}));
-    EXPECT_FALSE(has_folder_pins);
 }
 
 TEST_F(quick_pins_listing, at_most_200_entries_and_skipped_items_do_not_count)
