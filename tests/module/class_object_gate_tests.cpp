@@ -3,7 +3,9 @@
 
 #include "dll_test_support.h"
 
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 using namespace module_test;
@@ -153,7 +155,8 @@ std::string copied_line()
 
 // Explorer's first start after installation asks for both roots from several threads while the suite
 // settings file is missing: one thread seeds it from the default beside the host, the others wait for it
-// and read it. Each round starts without the file, so the race is run again.
+// and read it. Each round starts without the file, so the race is run again; the first round also races
+// the creation of each root's cached class factory, which all threads must share.
 TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_once)
 {
     constexpr int threads = 16, rounds = 8, calls_per_round = 25;
@@ -163,6 +166,8 @@ TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_
         std::filesystem::remove(suite_settings_path());
         test_support::log_capture log;
         std::atomic<int> arrived{0}, refused{0};
+        std::mutex mutex;
+        std::set<void*> factories[2];
         std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&, t] {
@@ -170,18 +175,23 @@ TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_
                     std::this_thread::yield();
                 for (int call = 0; call < calls_per_round; ++call)
                 {
+                    const int root = (call + t) % 2;
                     void* factory = nullptr;
-                    const HRESULT hr =
-                        dll_.get_class_object((call + t) % 2 ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &factory);
-                    if (hr != S_OK || !factory)
+                    if (dll_.get_class_object(root ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &factory) != S_OK ||
+                        !factory)
                         ++refused;
-                    if (factory)
-                        static_cast<IClassFactory*>(factory)->Release();
+                    if (!factory)
+                        continue;
+                    std::lock_guard lock(mutex);
+                    factories[root].insert(factory);
+                    static_cast<IClassFactory*>(factory)->Release();
                 }
             });
         for (auto& worker : workers)
             worker.join();
         EXPECT_EQ(refused.load(), 0);
+        EXPECT_EQ(factories[0].size(), 1u) << "the Sortwell factory";
+        EXPECT_EQ(factories[1].size(), 1u) << "the Quick pins factory";
         EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
         EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(default_settings_path()));
     }

@@ -1,6 +1,5 @@
 // The DLL's exports, called through LoadLibrary as Explorer does: the cached class factories, the lock
-// count that DllCanUnloadNow reads, DllGetClassObject from many threads at once, and a process that
-// ends with the DLL loaded.
+// count that DllCanUnloadNow reads, and a process that ends with the DLL loaded.
 
 #include "dll_test_support.h"
 
@@ -9,8 +8,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <set>
-#include <thread>
 
 using namespace module_test;
 
@@ -82,51 +79,6 @@ TEST_F(dll_exports, class_factory_refuses_aggregation_and_null_out_pointers)
     EXPECT_EQ(dll_.can_unload_now(), S_OK);
 }
 
-TEST_F(dll_exports, many_threads_get_one_cached_factory_per_root)
-{
-    constexpr int thread_count = 16;
-    constexpr int calls_per_thread = 200;
-    test_support::log_capture log;
-    std::atomic<int> ready{0};
-    std::atomic<int> failures{0};
-    std::vector<std::set<void*>> seen(thread_count * 2); // [thread * 2 + root]
-    std::vector<std::thread> threads;
-    for (int t = 0; t < thread_count; ++t)
-        threads.emplace_back([&, t] {
-            ++ready;
-            while (ready.load() != thread_count)
-                std::this_thread::yield();
-            for (int i = 0; i < calls_per_thread; ++i)
-            {
-                const int root = (i + t) % 2;
-                void* object = nullptr;
-                if (dll_.get_class_object(root ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &object) !=
-                        S_OK ||
-                    !object)
-                    ++failures;
-                else
-                {
-                    seen[t * 2 + root].insert(object);
-                    static_cast<IClassFactory*>(object)->Release();
-                }
-            }
-        });
-    for (auto& thread : threads)
-        thread.join();
-
-    EXPECT_EQ(failures.load(), 0);
-    std::set<void*> per_root[2];
-    for (int i = 0; i < thread_count * 2; ++i)
-        per_root[i % 2].insert(seen[i].begin(), seen[i].end());
-    EXPECT_EQ(per_root[0].size(), 1u) << "the first creation of the Sortwell factory raced";
-    EXPECT_EQ(per_root[1].size(), 1u) << "the first creation of the Quick pins factory raced";
-    EXPECT_EQ(log.messages(), std::vector<std::string>{});
-    EXPECT_EQ(dll_.can_unload_now(), S_OK);
-}
-} // namespace
-
-namespace
-{
 // Writes a line to the report file named by VELMORA_TEST_EXIT_REPORT for every block that COM's task
 // allocator frees once armed: the DLL's caches keep ID lists and shell folders, which free through it.
 class free_reporter final : public IMallocSpy
