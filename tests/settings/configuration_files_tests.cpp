@@ -1,11 +1,13 @@
 // "Namespace.json", "All Tags.json" and "All People.json": every member read with wrong types counting
-// as missing, what each file keeps when a file gives nothing, and `write` byte for byte.
+// as missing, what each file (and the suite settings) keeps when a file gives nothing, and `write` byte
+// for byte.
 
 #include "settings_fixture.h"
 
 #include "base/log.h"
 #include "settings/all_people_settings.h"
 #include "settings/all_tags_settings.h"
+#include "settings/high_level_settings.h"
 #include "settings/namespace_settings.h"
 
 #include <algorithm>
@@ -78,35 +80,44 @@ TEST_F(configuration_files, namespace_members_of_other_types_count_as_missing)
     EXPECT_EQ(huge.folders()[0].name.size(), 8u << 20);
 }
 
-// The namespace file loads whatever it holds, keeping the folders read before when it gives none; the
-// tags and people files fail their load on a document that is not an object and keep their lists.
+// The namespace and suite settings files load whatever they hold, keeping the records read before when it
+// gives none; the tags and people files fail their load on a document that is not an object and keep
+// their lists.
 TEST_F(configuration_files, a_file_that_gives_no_records_keeps_the_records_read_before)
 {
+    const auto suite_file = own_file(L"High Level Settings");
     write(namespace_file, R"({"version":"1","folders":[{"name":"kept"}]})");
     write(tags_file, R"({"version":"1","tags":[{"name":"kept"}]})");
     write(people_file, R"({"version":"1","people":[{"name":"kept"}]})");
+    write(suite_file, R"({"version":"1","apps":[{"app_id":"kept"}]})");
     namespace_settings::settings_file folders(nullptr);
     all_tags_settings::settings_file tags(nullptr);
     all_people_settings::settings_file people(nullptr);
-    ASSERT_TRUE(folders.load(false) && tags.load(false) && people.load(false));
+    high_level_settings::settings_file suite(nullptr, sub_folder(), L"High Level Settings");
+    ASSERT_TRUE(folders.load(false) && tags.load(false) && people.load(false) && suite.load(false));
+    const std::string lists =
+        R"("folders":[{"name":"x"}],"tags":[{"name":"x"}],"people":[{"name":"x"}],"apps":[{"app_id":"x"}])";
     const std::tuple<const char*, std::string, bool> rows[] = {
-        {"does not parse", R"({"folders":[{"name":"x"}],"tags":[{"name":"x"}],"people":[{"name":"x"}],})", false},
-        {"root is an array", R"([{"folders":[{"name":"x"}],"tags":[{"name":"x"}],"people":[{"name":"x"}]}])", false},
-        {"lists that are not arrays", R"({"version":"2","folders":{"name":"x"},"tags":{"name":"x"},"people":"x"})",
-         true},
+        {"does not parse", "{" + lists + ",}", false},
+        {"root is an array", "[{" + lists + "}]", false},
+        {"lists that are not arrays",
+         R"({"version":"2","folders":{"name":"x"},"tags":{"name":"x"},"people":"x","apps":{"app_id":"x"}})", true},
         {"no lists", R"({"version":"3"})", true},
     };
     for (const auto& [name, bytes, is_object] : rows)
     {
         SCOPED_TRACE(name);
-        for (const auto& file : {namespace_file, tags_file, people_file})
+        for (const auto& file : {namespace_file, tags_file, people_file, suite_file})
             write(file, bytes);
         EXPECT_TRUE(folders.load(false));
         EXPECT_EQ(tags.load(false), is_object);
         EXPECT_EQ(people.load(false), is_object);
+        EXPECT_TRUE(suite.load(false));
         EXPECT_TRUE(folders.folders() == std::vector<folder_record>{{.name = L"kept"}});
         EXPECT_TRUE(tags.tags() == std::vector<tag_record>{{.name = L"kept"}});
         EXPECT_TRUE(people.people() == std::vector<person_record>{{.name = L"kept"}});
+        ASSERT_EQ(suite.apps().size(), 1u);
+        EXPECT_EQ(suite.apps().begin()->first, "kept");
         all_tags_settings::settings_file fresh_tags(nullptr);
         all_people_settings::settings_file fresh_people(nullptr);
         EXPECT_EQ(fresh_tags.load(false), is_object);
@@ -116,6 +127,7 @@ TEST_F(configuration_files, a_file_that_gives_no_records_keeps_the_records_read_
     EXPECT_EQ(folders.version(), L"3");
     EXPECT_EQ(tags.version(), L"3");
     EXPECT_EQ(people.version(), L"3");
+    EXPECT_EQ(suite.version(), "3");
 }
 
 folder_record full_folder()
