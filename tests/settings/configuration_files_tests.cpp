@@ -1,6 +1,6 @@
 // "Namespace.json", "All Tags.json" and "All People.json": every member read with wrong types counting
 // as missing, what each file (and the suite settings) keeps when a file gives nothing, and `write` byte
-// for byte.
+// for byte. The strict JSON grammar of every reader is the settings fuzzers' (their corpus replays it).
 
 #include "settings_fixture.h"
 
