@@ -130,49 +130,9 @@ TEST_F(configuration_files, a_file_that_gives_no_records_keeps_the_records_read_
     EXPECT_EQ(suite.version(), "3");
 }
 
-folder_record full_folder()
-{
-    return {.name = L"Every \u2605 member",
-            .order = INT_MIN,
-            .hint = L"tab\there, quote \" and backslash \\",
-            .icon = L"Content\\Icons\\Tags.ico",
-            .enabled = false,
-            .default_view = L"extra_large_icons",
-            .queries = {{.name = L"$tags[0].name", .order = INT_MAX, .hint = L"", .icon = L"$tags[0].icon",
-                         .query = L"System.Keywords = '$tags[0].name'", .action_type = L"toggle_tags",
-                         .action_parameters = L"$tags[0].name", .enabled = true, .target = L"C:\\Users\\\u00c5sa"},
-                        {}}};
-}
-
-TEST_F(configuration_files, namespace_records_written_read_back_the_same)
-{
-    const std::tuple<const char*, std::wstring, std::vector<folder_record>> rows[] = {
-        {"no folders", L"", {}},
-        {"every field absent or empty", L"1.0", {{}}},
-        {"an empty name and no queries next to full records", L"1.0", {full_folder(), {.name = L""}, full_folder()}},
-        {"present but empty optional texts stay present", L"x",
-         {{.hint = L"", .default_view = L"", .queries = {{.action_type = L"", .action_parameters = L"", .target = L""}}}}},
-        {"control characters and a NUL", L"v", {{.name = std::wstring(L"\x01\x1f\b\f\n\r\t\0end", 11), .icon = L"\x7f/"}}},
-        {"text beyond the basic plane", L"\U0001F600", {{.name = L"\U0001F4F7 Photos \u00e9t\u00e9"}}},
-    };
-    for (const auto& [name, version, folders] : rows)
-    {
-        SCOPED_TRACE(name);
-        namespace_settings::settings_file writer(nullptr);
-        writer.set_version(version);
-        writer.folders() = folders;
-        ASSERT_TRUE(writer.write());
-        const std::string written = test_support::read_file(namespace_file);
-        namespace_settings::settings_file reader(nullptr);
-        ASSERT_TRUE(reader.load(false));
-        EXPECT_EQ(reader.version(), version);
-        EXPECT_TRUE(reader.folders() == folders);
-        ASSERT_TRUE(reader.write());
-        EXPECT_EQ(test_support::read_file(namespace_file), written) << "written again, the text is the same";
-    }
-}
-
-TEST_F(configuration_files, namespace_write_replaces_the_file_with_the_documented_layout)
+// Every member, texts that need escaping (control characters, a NUL, quotes, beyond the basic plane),
+// the extremes of an order, optional texts present but empty and records with nothing set.
+TEST_F(configuration_files, namespace_write_replaces_the_file_with_the_documented_layout_and_reads_back)
 {
     namespace_settings::settings_file settings(nullptr);
     settings.set_version(L"1.0");
@@ -180,15 +140,22 @@ TEST_F(configuration_files, namespace_write_replaces_the_file_with_the_documente
         {.name = L"Ratings", .order = 1, .icon = L"Content\\Icons\\Ratings.ico", .enabled = true,
          .queries = {{.name = L"\u2605\u2605\u2605", .order = 3, .hint = L"Three \"stars\"", .icon = L"",
                       .query = L"System.Rating >= 38 AND System.Rating <= 62", .action_type = L"set_rating",
-                      .action_parameters = L"3", .enabled = false}}},
-        {.name = L"", .hint = L"Empty\tname", .icon = L"", .default_view = L"extra_large_icons",
+                      .action_parameters = L"3", .enabled = false},
+                     {.name = L"\U0001F4F7 Photos \u00e9t\u00e9", .order = INT_MAX, .hint = L"", .action_type = L"",
+                      .action_parameters = L"", .target = L"C:\\Users\\\u00c5sa"},
+                     {}}},
+        {.name = L"", .order = INT_MIN, .hint = L"Empty\tname", .icon = L"", .default_view = L"extra_large_icons",
          .queries = {{.name = L"Pinned", .icon = L"", .query = L"", .target = L"$quick_pins[0]"}}},
-        {.name = L"No queries", .icon = L"x.ico"},
+        {.name = std::wstring(L"\x01\x1f\b\f\n\r\t\0end", 11), .icon = L"\x7f/", .default_view = L""},
     };
     // A longer file is replaced entirely, not overwritten from the start.
     test_support::write_file(namespace_file, std::string(100'000, ' ') + "{}");
     ASSERT_TRUE(settings.write());
     EXPECT_EQ(test_support::read_file(namespace_file), expected_output(L"namespace_written.json"));
+    namespace_settings::settings_file reader(nullptr);
+    ASSERT_TRUE(reader.load(false));
+    EXPECT_EQ(reader.version(), L"1.0");
+    EXPECT_TRUE(reader.folders() == settings.folders()) << "read back, the records are the same";
 
     // A folder where the file should be: nothing is written, the failure is logged, and write still
     // answers true.
@@ -278,9 +245,6 @@ TEST_F(configuration_files, tags_written_read_back_the_same_and_byte_for_byte)
         {},
     };
     ASSERT_TRUE(writer.write());
-    const std::string text = test_support::read_file(tags_file);
-    EXPECT_NE(text.find(R"("order": "7")"), std::string::npos);
-    EXPECT_NE(text.find(R"("order": "-2147483648")"), std::string::npos);
     all_tags_settings::settings_file reader(nullptr);
     ASSERT_TRUE(reader.load(false));
     EXPECT_EQ(reader.version(), L"2.1");
