@@ -1,9 +1,8 @@
 // The search and waiting threads against the registered stand-in (views sharing one run are the folder
 // tests'): a waiter whose run failed before finding anything runs the search itself instead of waiting
-// for ever, a search that fails midway ends every list with the rows found so far, a failing or absent
-// search service completes the enumerations empty with its log line, a thread that cannot be started
-// (whichever allocation fails) leaves no entry running, and the threads give back their reference on the
-// enumerator.
+// for ever, an absent search service completes the enumerations empty with its log line, a thread that
+// cannot be started (whichever allocation fails) leaves no entry running, and the threads give back their
+// reference on the enumerator.
 
 #include "search/search_thread.h"
 
@@ -38,9 +37,6 @@ public:
         std::lock_guard lock(mutex_);
         for (const auto& record : records)
             paths_.push_back(record.path);
-        // The search thread's next allocation fails: the search fails midway.
-        if (paths_.size() == fail_allocation_after)
-            failing_allocations::fail_allocation(0);
     }
     void complete() noexcept override
     {
@@ -69,7 +65,6 @@ public:
     std::atomic<int> references{0};
     std::atomic<int> completions{0};
     bool throw_on_append = false;
-    std::size_t fail_allocation_after = 0;
 
 private:
     unique_handle completed_;
@@ -107,62 +102,28 @@ TEST(search_thread, a_waiter_whose_run_failed_before_finding_anything_runs_the_s
     }
 }
 
-// Out of memory after two rows: the search's own list and its follower's both end with those two rows,
-// the failure is logged once, and the next view searches again.
-TEST(search_thread, a_search_failing_midway_ends_every_list_with_the_rows_found_so_far)
+// The waiter finds the run failed with nothing, searches again, fails again, and stops.
+TEST(search_thread, an_absent_search_service_completes_both_enumerations_empty)
 {
-    index_file index("{" + three_items + "}");
+    index_file index("{" + three_items + R"(, "faults": {"CreateSearchManager": "0x80040154"}})");
     search_cache cache;
     test_support::log_capture log;
+    fake_enumerator searcher, waiter;
     auto claim = cache.lookup(L"k");
     ASSERT_TRUE(claim.must_search);
-    fake_enumerator searcher, follower;
-    searcher.fail_allocation_after = 2;
-    start_wait_thread(follower, cache, L"", L"k");
-    Sleep(100);
-    search_thread(searcher, std::move(claim.run), L""); // here, where the failure is armed
-    EXPECT_TRUE(failing_allocations::failure_happened());
-    failing_allocations::fail_allocation(-1);
-    const std::vector<std::wstring> two_paths(three_paths.begin(), three_paths.begin() + 2);
-    ASSERT_TRUE(follower.wait_complete());
-    EXPECT_EQ(searcher.paths(), two_paths);
-    EXPECT_EQ(follower.paths(), two_paths);
-    EXPECT_EQ(searcher.completions, 1);
-    EXPECT_TRUE(follower.wait_released());
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"ERROR Exception during search: std::bad_alloc"});
-    EXPECT_TRUE(cache.lookup(L"k").must_search) << "the failed run is searched again next time";
-}
-
-TEST(search_thread, a_failing_service_completes_both_enumerations_empty)
-{
-    const struct { const char* name; const char* fault; const char* message; } rows[] = {
-        {"search service absent", R"("CreateSearchManager": "0x80040154")",
-         "ERROR Exception during search: Failed to create ISearchManager instance."},
-        {"provider refuses its accessor", R"("CreateAccessor": "0x80040E21")",
-         "ERROR Exception during search: Unable to CreateAccessor."},
-    };
-    for (const auto& r : rows)
-    {
-        SCOPED_TRACE(r.name);
-        index_file index("{" + three_items + R"(, "faults": {)" + r.fault + "}}");
-        search_cache cache;
-        test_support::log_capture log;
-        fake_enumerator searcher, waiter;
-        auto claim = cache.lookup(L"k");
-        ASSERT_TRUE(claim.must_search);
-        ASSERT_FALSE(cache.lookup(L"k").must_search);
-        start_search_thread(searcher, std::move(claim.run), L"");
-        start_wait_thread(waiter, cache, L"", L"k");
-        // The waiter finds the run failed with nothing, searches again, fails again, and stops.
-        ASSERT_TRUE(searcher.wait_complete());
-        ASSERT_TRUE(waiter.wait_complete());
-        EXPECT_TRUE(searcher.paths().empty());
-        EXPECT_TRUE(waiter.paths().empty());
-        EXPECT_TRUE(searcher.wait_released());
-        EXPECT_TRUE(waiter.wait_released());
-        EXPECT_EQ(log.messages(), std::vector<std::string>(2, r.message)) << "one from each thread";
-        EXPECT_TRUE(cache.lookup(L"k").must_search) << "the failed entry is searched again next time";
-    }
+    ASSERT_FALSE(cache.lookup(L"k").must_search);
+    start_search_thread(searcher, std::move(claim.run), L"");
+    start_wait_thread(waiter, cache, L"", L"k");
+    ASSERT_TRUE(searcher.wait_complete());
+    ASSERT_TRUE(waiter.wait_complete());
+    EXPECT_TRUE(searcher.paths().empty());
+    EXPECT_TRUE(waiter.paths().empty());
+    EXPECT_TRUE(searcher.wait_released());
+    EXPECT_TRUE(waiter.wait_released());
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>(2, "ERROR Exception during search: Failed to create ISearchManager instance."))
+        << "one from each thread";
+    EXPECT_TRUE(cache.lookup(L"k").must_search) << "the failed entry is searched again next time";
 }
 
 TEST(search_thread, an_enumerator_that_cannot_take_the_items_still_completes)
