@@ -408,11 +408,7 @@ public:
 
     static unique_child_id find(IShellFolder* folder, const std::wstring& name)
     {
-        for (auto& item : enumerate(folder))
-            if (display_name(folder, item.get(), SHGDN_NORMAL) == name)
-                return std::move(item);
-        ADD_FAILURE() << "no item " << to_utf8(name);
-        return {};
+        return unique_child_id(ILCloneChild(find_item(folder, enumerate(folder), name)));
     }
 
     test_support::scratch_folder scratch{L"allocation-failures"};
@@ -442,18 +438,6 @@ void evict_searches()
         cache.lookup(key);
         cache.fail(key);
     }
-}
-
-std::string describe_items(const std::vector<unique_child_id>& items)
-{
-    failing_allocator::exempt exempt;
-    std::string text;
-    for (const auto& item : items)
-    {
-        const auto* data = own_item_data(item.get());
-        text += data ? fmt::format("{} {}\n", data->kind, to_utf8(field_view(data->path))) : "foreign\n";
-    }
-    return text;
 }
 
 std::string list_text(PCUIDLIST_RELATIVE list)
@@ -510,8 +494,9 @@ HRESULT list_all(search_and_action_shell_folder& folder, std::string& text)
         else if (fetched == 1)
             listed.emplace_back(item);
     }
-    text = describe_items(listed);
     failing_allocator::exempt exempt;
+    for (const auto& item : listed)
+        note(text, "{}", list_text(item.get()));
     listed.clear();
     return hr;
 }

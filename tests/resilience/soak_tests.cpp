@@ -87,22 +87,6 @@ usage process_usage()
     return now;
 }
 
-PCUITEMID_CHILD find(IShellFolder* folder, const std::vector<unique_child_id>& items, const wchar_t* name)
-{
-    for (const auto& item : items)
-        if (folder_test::display_name(folder, item.get(), SHGDN_NORMAL) == name)
-            return item.get();
-    return nullptr;
-}
-
-com_ptr<IShellFolder> bind(IShellFolder* folder, PCUITEMID_CHILD item)
-{
-    com_ptr<IShellFolder> child;
-    if (item)
-        folder->BindToObject(item, nullptr, IID_IShellFolder, child.put_void());
-    return child;
-}
-
 // A menu as the view builds it for a right-click, then thrown away.
 bool build_menu(IShellFolder* folder, PCUITEMID_CHILD item)
 {
@@ -238,17 +222,16 @@ protected:
         const auto root = open_root(sortwell);
         if (!root)
             return "the Sortwell root did not open";
-        const auto folders = folder_test::enumerate(root.get());
-        const auto ratings = bind(root.get(), find(root.get(), folders, L"Ratings"));
+        const auto ratings = folder_test::bind(root.get(), L"Ratings");
         if (!ratings)
             return "no organised folder";
         const auto searches = folder_test::enumerate(ratings.get());
         if (searches.size() != (extra ? 2u : 1u))
             return fmt::format("the organised folder lists {} searches", searches.size());
-        const auto* search_item = find(ratings.get(), searches, L"★★★★");
+        const auto* search_item = folder_test::find_item(ratings.get(), searches, L"★★★★");
         com_ptr<IShellFolder2> search;
-        if (const auto bound = bind(ratings.get(), search_item))
-            bound->QueryInterface(IID_IShellFolder2, search.put_void());
+        if (search_item)
+            ratings->BindToObject(search_item, nullptr, IID_IShellFolder2, search.put_void());
         if (!search)
             return "the saved search did not open";
         const auto rows = folder_test::enumerate(search.get());
@@ -265,8 +248,7 @@ protected:
         const auto pins_root = open_root(quick_pins);
         if (!pins_root)
             return "the Quick pins root did not open";
-        const auto groups = folder_test::enumerate(pins_root.get());
-        const auto group = bind(pins_root.get(), find(pins_root.get(), groups, L"Work"));
+        const auto group = folder_test::bind(pins_root.get(), L"Work");
         if (!group)
             return "no pin group";
         const auto pins = folder_test::enumerate(group.get());
