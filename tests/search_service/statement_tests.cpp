@@ -1,6 +1,6 @@
 // What the stand-in refuses, so that a product test cannot pass on something Windows Search would not
-// take: query-helper settings and statements outside its subset (DB_E_ERRORSINCOMMAND), another catalog,
-// and an index file a test got wrong. What it answers is the product's search tests' and the demo check's.
+// take: query-helper settings and statements outside its subset (DB_E_ERRORSINCOMMAND) and another
+// catalog. What it answers is the product's search tests' and the demo check's.
 
 #include "standin_client.h"
 
@@ -72,33 +72,6 @@ TEST(where_clause, statements_outside_the_subset_are_errors_in_command)
         HRESULT result = S_OK;
         EXPECT_FALSE(open_rowset(sql, &result));
         EXPECT_EQ(result, DB_E_ERRORSINCOMMAND);
-    }
-}
-
-TEST(index_file, a_broken_one_makes_creation_fail_with_invalid_data_and_says_where)
-{
-    const struct { const char* json; const wchar_t* description_part; } rows[] = {
-        {R"({"items": [)", L"not JSON"},
-        {R"({"items": [{"path": "C:\\a", "date_created": "2024-02-30 00:00:00"}]})", L"items[0].date_created"},
-        {R"({"faults": {"GetNextRows": {"after": 1}}})", L"faults.GetNextRows"},
-    };
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.json);
-        index_file index(row.json);
-        com_ptr<IDBInitialize> initialize;
-        EXPECT_EQ(CoCreateInstance(CLSID_CollatorDataSource, nullptr, CLSCTX_ALL, IID_IDBInitialize, initialize.put_void()),
-                  HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
-        com_ptr<IErrorInfo> error;
-        ASSERT_EQ(GetErrorInfo(0, error.put()), S_OK);
-        BSTR description = nullptr;
-        ASSERT_EQ(error->GetDescription(&description), S_OK);
-        EXPECT_NE(std::wstring(description).find(row.description_part), std::wstring::npos)
-            << testing::PrintToString(std::wstring(description));
-        SysFreeString(description);
-        com_ptr<ISearchManager> manager;
-        EXPECT_EQ(CoCreateInstance(CLSID_CSearchManager, nullptr, CLSCTX_ALL, IID_ISearchManager, manager.put_void()),
-                  HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     }
 }
 } // namespace
