@@ -149,31 +149,35 @@ std::string copied_line()
 }
 
 // Explorer's first start after installation asks for both roots from several threads while the suite
-// settings file is missing: one thread seeds it from the default beside the host, the others wait for it
-// and read it. Each round starts without the file, so the race is run again; the first round also races
-// the creation of each root's cached class factory, which all threads must share.
-TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_once)
+// settings file is missing, and other processes of the suite may start at the same moment: one thread of
+// one process seeds the file from the default beside the host, the others wait for it or find it and
+// read it. This is one of those processes: on the parent's signal, 16 threads ask for both roots,
+// racing the first creation of each root's cached class factory too, which they must all share.
+TEST(class_object_gate_child, DISABLED_first_start_in_one_of_several_processes)
 {
-    constexpr int threads = 16, rounds = 8, calls_per_round = 25;
-    for (int round = 0; round < rounds; ++round)
-    {
-        SCOPED_TRACE("round " + std::to_string(round));
-        std::filesystem::remove(suite_settings_path());
-        test_support::log_capture log;
-        std::atomic<int> arrived{0}, refused{0};
-        std::mutex mutex;
-        std::set<void*> factories[2];
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back([&, t] {
-                for (++arrived; arrived.load() < threads;)
-                    std::this_thread::yield();
-                for (int call = 0; call < calls_per_round; ++call)
+    const std::wstring name = test_support::environment_value(L"VELMORA_TEST_FIRST_START");
+    if (name.empty())
+        GTEST_SKIP() << "run by first_start_from_several_threads_and_processes_seeds_the_settings_file_once";
+    loaded_dll dll;
+    ASSERT_TRUE(dll);
+    const unique_handle ready(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (name + L"-ready").c_str()));
+    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, (name + L"-go").c_str()));
+    ASSERT_TRUE(ready && go);
+    std::atomic<int> refused{0};
+    std::mutex mutex;
+    std::set<void*> factories[2];
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 16; ++t)
+        workers.emplace_back([&] {
+            ReleaseSemaphore(ready.get(), 1, nullptr);
+            if (WaitForSingleObject(go.get(), 60'000) != WAIT_OBJECT_0)
+                ++refused;
+            for (int call = 0; call < 25; ++call)
+                for (const int root : {0, 1})
                 {
-                    const int root = (call + t) % 2;
                     void* factory = nullptr;
                     const HRESULT hr =
-                        dll_.get_class_object(root ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &factory);
+                        dll.get_class_object(root ? quick_pins_clsid : sortwell_clsid, IID_IClassFactory, &factory);
                     if (hr != S_OK || !factory)
                         ++refused;
                     if (!factory)
@@ -182,62 +186,24 @@ TEST_F(class_object_gate, first_start_from_many_threads_seeds_the_settings_file_
                     factories[root].insert(factory);
                     static_cast<IClassFactory*>(factory)->Release();
                 }
-            });
-        for (auto& worker : workers)
-            worker.join();
-        EXPECT_EQ(refused.load(), 0);
-        EXPECT_EQ(factories[0].size(), 1u) << "the Sortwell factory";
-        EXPECT_EQ(factories[1].size(), 1u) << "the Quick pins factory";
-        EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
-        EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(default_settings_path()));
-    }
-}
-
-// One of several processes started at once against a missing suite settings file: waits for the
-// parent's signal, then asks for both roots from eight threads.
-TEST(class_object_gate_child, DISABLED_first_start_in_one_of_several_processes)
-{
-    const std::wstring name = test_support::environment_value(L"VELMORA_TEST_FIRST_START");
-    if (name.empty())
-        GTEST_SKIP() << "run by first_start_in_several_processes_seeds_the_settings_file_once";
-    loaded_dll dll;
-    ASSERT_TRUE(dll);
-    const unique_handle ready(OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (name + L"-ready").c_str()));
-    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, (name + L"-go").c_str()));
-    ASSERT_TRUE(ready && go);
-    // Every thread waits on the parent's signal, so the two processes start asking at the same moment.
-    std::atomic<int> refused{0};
-    std::vector<std::thread> workers;
-    for (int t = 0; t < 8; ++t)
-        workers.emplace_back([&] {
-            ReleaseSemaphore(ready.get(), 1, nullptr);
-            if (WaitForSingleObject(go.get(), 60'000) != WAIT_OBJECT_0)
-                ++refused;
-            for (int call = 0; call < 25; ++call)
-                for (const CLSID* clsid : {&sortwell_clsid, &quick_pins_clsid})
-                {
-                    void* factory = nullptr;
-                    if (dll.get_class_object(*clsid, IID_IClassFactory, &factory) != S_OK || !factory)
-                        ++refused;
-                    if (factory)
-                        static_cast<IClassFactory*>(factory)->Release();
-                }
         });
     for (auto& worker : workers)
         worker.join();
     EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(factories[0].size(), 1u) << "the Sortwell factory";
+    EXPECT_EQ(factories[1].size(), 1u) << "the Quick pins factory";
     EXPECT_EQ(dll.can_unload_now(), S_OK);
 }
 
-// The same first start in two processes at once: the one that finds the file already copied by the
-// other reads it, without a CRITICAL line.
-TEST_F(class_object_gate, first_start_in_several_processes_seeds_the_settings_file_once)
+// Two such processes at once, each round without the file, so the race is run again: exactly one copy
+// lands, and the process that finds it already copied by the other reads it without a CRITICAL line.
+TEST_F(class_object_gate, first_start_from_several_threads_and_processes_seeds_the_settings_file_once)
 {
     const std::wstring name = L"Local\\velmora-test-first-start-" + std::to_wstring(GetCurrentProcessId());
-    const unique_handle ready(CreateSemaphoreW(nullptr, 0, 16, (name + L"-ready").c_str()));
+    const unique_handle ready(CreateSemaphoreW(nullptr, 0, 32, (name + L"-ready").c_str()));
     const unique_handle go(CreateEventW(nullptr, TRUE, FALSE, (name + L"-go").c_str()));
     ASSERT_TRUE(ready && go);
-    for (int round = 0; round < 3; ++round)
+    for (int round = 0; round < 4; ++round)
     {
         SCOPED_TRACE("round " + std::to_string(round));
         std::filesystem::remove(suite_settings_path());
@@ -248,13 +214,14 @@ TEST_F(class_object_gate, first_start_in_several_processes_seeds_the_settings_fi
         test_support::child_test_process second("class_object_gate_child.DISABLED_first_start_in_one_of_several_processes",
                                                 {{L"VELMORA_TEST_FIRST_START", name}});
         int ready_threads = 0;
-        while (ready_threads < 16 && WaitForSingleObject(ready.get(), 60'000) == WAIT_OBJECT_0)
+        while (ready_threads < 32 && WaitForSingleObject(ready.get(), 60'000) == WAIT_OBJECT_0)
             ++ready_threads;
         SetEvent(go.get());
-        EXPECT_EQ(ready_threads, 16) << "a child never got ready";
-        EXPECT_EQ(first.wait(), 0u) << "a call was refused in the first child";
-        EXPECT_EQ(second.wait(), 0u) << "a call was refused in the second child";
+        EXPECT_EQ(ready_threads, 32) << "a child never got ready";
+        EXPECT_EQ(first.wait(), 0u) << "the first child's checks failed";
+        EXPECT_EQ(second.wait(), 0u) << "the second child's checks failed";
         EXPECT_EQ(log.messages(), std::vector<std::string>{copied_line()});
+        EXPECT_EQ(test_support::read_file(suite_settings_path()), test_support::read_file(default_settings_path()));
     }
 }
 
