@@ -40,7 +40,6 @@ TEST(com_object, holds_one_module_lock_for_its_life_and_answers_its_implied_base
         {"IPersistFolder", &IID_IPersistFolder, S_OK},
         {"IPersistFolder2", &IID_IPersistFolder2, S_OK},
         {"IPersistFolder3 (not implemented)", &IID_IPersistFolder3, E_NOINTERFACE},
-        {"IShellFolder", &IID_IShellFolder, E_NOINTERFACE},
     };
     for (const auto& [name, iid, expected] : rows)
     {
