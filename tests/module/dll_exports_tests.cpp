@@ -4,10 +4,9 @@
 #include "dll_test_support.h"
 
 #include "items/search_and_action_item_data.h"
+#include "support/task_memory_spy.h"
 
 #include <shlobj.h>
-
-#include <cstring>
 
 using namespace module_test;
 
@@ -74,61 +73,6 @@ TEST_F(dll_exports, class_factory_refuses_aggregation_and_null_out_pointers)
     EXPECT_EQ(dll_.can_unload_now(), S_OK);
 }
 
-// Writes a line to the report file named by VELMORA_TEST_EXIT_REPORT for every block that COM's task
-// allocator frees once armed: the DLL's caches keep ID lists and shell folders, which free through it.
-class free_reporter final : public IMallocSpy
-{
-public:
-    explicit free_reporter(std::wstring report) : report_(std::move(report)) {}
-    void arm() noexcept
-    {
-        write("armed\n");
-        armed_ = true;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) noexcept override
-    {
-        *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy) ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
-    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) noexcept override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* actual) noexcept override { return actual; }
-    STDMETHODIMP_(void*) PreFree(void* request, BOOL) noexcept override
-    {
-        if (armed_ && request)
-            write("free\n");
-        return request;
-    }
-    STDMETHODIMP_(void) PostFree(BOOL) noexcept override {}
-    STDMETHODIMP_(SIZE_T) PreRealloc(void* request, SIZE_T size, void** actual, BOOL) noexcept override
-    {
-        *actual = request;
-        return size;
-    }
-    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) noexcept override { return actual; }
-    STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) noexcept override { return request; }
-    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) noexcept override { return size; }
-    STDMETHODIMP_(void*) PreDidAlloc(void* request, BOOL) noexcept override { return request; }
-    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) noexcept override { return actual; }
-    STDMETHODIMP_(void) PreHeapMinimize() noexcept override {}
-    STDMETHODIMP_(void) PostHeapMinimize() noexcept override {}
-
-private:
-    void write(const char* line) noexcept
-    {
-        const HANDLE file = CreateFileW(report_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-        CloseHandle(file);
-    }
-
-    std::wstring report_;
-    std::atomic<bool> armed_{false};
-};
-
 constexpr UINT exit_code_of_child = 7;
 
 TEST(dll_exit_child, DISABLED_fills_the_caches_and_exits)
@@ -153,9 +97,11 @@ TEST(dll_exit_child, DISABLED_fills_the_caches_and_exits)
     folder.reset();
     factory.reset();
 
-    static free_reporter reporter(report);
-    ASSERT_EQ(hex(CoRegisterMallocSpy(&reporter)), hex(S_OK));
-    reporter.arm();
+    // From here every block that COM's task allocator frees is reported: the DLL's caches keep ID lists
+    // and shell folders, which free through it.
+    static test_support::task_memory_spy spy;
+    ASSERT_EQ(hex(CoRegisterMallocSpy(&spy)), hex(S_OK));
+    spy.report_frees_to(report);
     // As a process ends: the system stops every other thread, then detaches the DLLs.
     ExitProcess(exit_code_of_child);
 }

@@ -16,6 +16,7 @@
 #include "commands/settings_app_recorder.h"
 #include "support/child_process.h"
 #include "support/drop_sources.h"
+#include "support/task_memory_spy.h"
 
 #include "commands/settings_app_launcher.h"
 #include "commands/shell_launch.h"
@@ -142,45 +143,9 @@ void install_reporters()
     }).detach();
 }
 
-// ---- Task memory -----------------------------------------------------------------------------------
-
-// Counts the blocks of the COM task allocator (identifiers, names handed to the shell) that are alive,
-// so that a run that fails half-way can be seen to free what it allocated.
-class task_memory_spy final : public IMallocSpy
-{
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
-    {
-        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMallocSpy) ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-    STDMETHODIMP_(void*) PostAlloc(void* actual) override { live += actual ? 1 : 0; return actual; }
-    STDMETHODIMP_(void*) PreFree(void* request, BOOL spyed) override { live -= request && spyed ? 1 : 0; return request; }
-    STDMETHODIMP_(void) PostFree(BOOL) override {}
-    STDMETHODIMP_(SIZE_T) PreRealloc(void* request, SIZE_T size, void** actual, BOOL spyed) override
-    {
-        reallocating_ = request && spyed;
-        *actual = request;
-        return size;
-    }
-    STDMETHODIMP_(void*) PostRealloc(void* actual, BOOL) override { live += !reallocating_ && actual ? 1 : 0; return actual; }
-    STDMETHODIMP_(void*) PreGetSize(void* request, BOOL) override { return request; }
-    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T actual, BOOL) override { return actual; }
-    STDMETHODIMP_(void*) PreDidAlloc(void* request, BOOL) override { return request; }
-    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-    STDMETHODIMP_(void) PreHeapMinimize() override {}
-    STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-    std::atomic<long> live{0};
-
-private:
-    bool reallocating_ = false;
-};
-
-task_memory_spy task_memory;
+// Counts the blocks of the COM task allocator that are alive, so that a run that fails half-way can be
+// seen to free what it allocated.
+test_support::task_memory_spy task_memory;
 
 // ---- The driver ----------------------------------------------------------------------------------
 
