@@ -201,18 +201,13 @@ void run_writers(const std::wstring& tag, HANDLE go)
         thread.join();
 }
 
-std::wstring event_name(const std::wstring& tag, const wchar_t* which)
-{
-    return L"Local\\" + tag + which;
-}
-
 TEST(log_child, DISABLED_concurrent_writer)
 {
     const std::wstring tag = test_support::environment_value(L"VELMORA_LOG_TAG");
     if (tag.empty())
         GTEST_SKIP() << "run by two_processes_and_many_threads_write_whole_lines";
-    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, event_name(tag, L"-go").c_str()));
-    const unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name(tag, L"-ready").c_str()));
+    const unique_handle go(OpenEventW(SYNCHRONIZE, FALSE, (L"Local\\" + tag + L"-go").c_str()));
+    const unique_handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"Local\\" + tag + L"-ready").c_str()));
     ASSERT_TRUE(go && ready);
     SetEvent(ready.get());
     run_writers(tag, go.get());
@@ -221,8 +216,8 @@ TEST(log_child, DISABLED_concurrent_writer)
 TEST(log, two_processes_and_many_threads_write_whole_lines)
 {
     const std::wstring tag = L"velmora-log-race-" + std::to_wstring(GetCurrentProcessId());
-    const unique_handle go(CreateEventW(nullptr, TRUE, FALSE, event_name(tag, L"-go").c_str()));
-    const unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, event_name(tag, L"-ready").c_str()));
+    const unique_handle go(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + tag + L"-go").c_str()));
+    const unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\" + tag + L"-ready").c_str()));
     ASSERT_TRUE(go && ready);
     test_support::log_capture log;
 

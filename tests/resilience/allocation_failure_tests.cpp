@@ -1,12 +1,7 @@
-// Every allocation fails once. Each operation that Explorer drives runs from a fresh state with
-// allocation N failing, for N = 1, 2, 3 ... until a run reaches no failure. At every N the operation
-// must answer E_OUTOFMEMORY or its own failure code (never success with less than the full answer),
-// release everything it made (the module's lock count back where it was), and leave nothing broken: the
-// same operation run right after, without a failure, gives the full answer again.
-//
-// Allocations are counted on every thread, so a failure also lands on the search and waiting threads
-// that an enumeration starts (see failing_allocator.h). A crash, std::terminate or a hang names the
-// operation and the N it happened at. One table lists the operations; one loop drives each in turn.
+// Every allocation fails once: each operation that Explorer drives, from a fresh state, with allocation N
+// failing on any thread (failing_allocator.h) for N = 1, 2, 3 ... until a run reaches no failure; the
+// README ("Every allocation fails once") says what each run must answer. A crash, std::terminate or a
+// hang names the operation and its N. One table lists the operations; one loop drives each in turn.
 
 #include "failing_allocator.h"
 
