@@ -38,29 +38,6 @@ std::string json_string(std::wstring_view text)
     return result + "\"";
 }
 
-com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result)
-{
-    HRESULT& hr = *result;
-    CLSID provider{};
-    com_ptr<IDBInitialize> initialize;
-    com_ptr<IDBCreateSession> create_session;
-    com_ptr<IDBCreateCommand> create_command;
-    com_ptr<ICommandText> command;
-    com_ptr<IRowset> rowset;
-    const std::wstring text(sql);
-    if (FAILED(hr = CLSIDFromProgID(search_provider_prog_id, &provider)) ||
-        FAILED(hr = CoCreateInstance(provider, nullptr, CLSCTX_ALL, IID_IDBInitialize, initialize.put_void())) ||
-        FAILED(hr = initialize->Initialize()) ||
-        FAILED(hr = initialize->QueryInterface(IID_IDBCreateSession, create_session.put_void())) ||
-        FAILED(hr = create_session->CreateSession(nullptr, IID_IDBCreateCommand,
-                                                  reinterpret_cast<IUnknown**>(create_command.put()))) ||
-        FAILED(hr = create_command->CreateCommand(nullptr, IID_ICommandText, reinterpret_cast<IUnknown**>(command.put()))) ||
-        FAILED(hr = command->SetCommandText(DBGUID_DEFAULT, text.c_str())) ||
-        FAILED(hr = command->Execute(nullptr, IID_IRowset, nullptr, nullptr, reinterpret_cast<IUnknown**>(rowset.put()))))
-        return {};
-    return rowset;
-}
-
 search_standin_counters standin_counters()
 {
     search_standin_counters counters{};

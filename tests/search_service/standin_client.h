@@ -1,7 +1,6 @@
 #pragma once
-// Drives the registered search stand-in: an index file for this process, a statement opened through the
-// OLE DB provider "Search.CollatorDSO", and the stand-in's counters of the objects, rows and accessors a
-// reader took and gave back.
+// Drives the registered search stand-in: an index file for this process, and the stand-in's counters of
+// the objects, rows and accessors a reader took and gave back.
 
 #include "base/raii.h"
 #include "search/search_api.h"
@@ -31,9 +30,6 @@ private:
 
 // A JSON string literal (quotes included) for UTF-16 text.
 std::string json_string(std::wstring_view text);
-
-// A rowset for a statement, through data source, session and command; null with *result set on failure.
-com_ptr<IRowset> open_rowset(std::wstring_view sql, HRESULT* result);
 
 // The stand-in's exported counters (the DLL must be loaded).
 search_standin_counters standin_counters();
