@@ -25,20 +25,11 @@ bool failure_happened() noexcept
 
 void* operator new(std::size_t size)
 {
-    if (countdown >= 0 && countdown-- == 0)
-    {
-        happened = true;
-        throw std::bad_alloc();
-    }
-    for (;;)
-    {
-        if (void* memory = std::malloc(size ? size : 1))
-            return memory;
-        const std::new_handler handler = std::get_new_handler();
-        if (!handler)
-            throw std::bad_alloc();
-        handler();
-    }
+    const bool armed_failure = countdown >= 0 && countdown-- == 0;
+    happened = happened || armed_failure;
+    if (void* memory = armed_failure ? nullptr : std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
 }
 
 void operator delete(void* memory) noexcept
