@@ -299,11 +299,14 @@ search_progress search_cache::follow(const running_search& followed, std::size_t
     auto& run = *followed.state_;
     std::unique_lock lock(mutex_);
     const std::size_t enough = offset + follow_batch_rows;
-    if (run.state == search_state::running && run.records.size() < enough)
+    // Every wake-up re-arms `wake_at`: an append clears it when it wakes the waiters, and one left by a
+    // follower that has gone may wake this one before its own rows are there.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (run.state == search_state::running && run.records.size() < enough)
     {
         run.wake_at = std::min(run.wake_at, enough);
-        run.changed.wait_for(lock, timeout,
-                             [&] { return run.state != search_state::running || run.records.size() >= enough; });
+        if (run.changed.wait_until(lock, deadline) == std::cv_status::timeout)
+            break;
     }
     progress.state = run.state;
     if (offset < run.records.size())

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -130,19 +131,28 @@ TEST_F(search_cache_test, a_follower_gets_the_rows_so_far_then_the_rest_until_th
     for (int i = 0; i < 30; ++i)
         ask(L"other" + std::to_wstring(i));
     EXPECT_EQ(ask(L"q"), answer::must_search) << "evicted";
-    std::thread searcher([&] {
+    // The wait above left its wake-up at 259 rows. A follower that waits for 515 must still be woken by
+    // its own batch, not only by the end of the run, which here waits for that follower.
+    const std::size_t second_batch = 3 + search_cache::follow_batch_rows;
+    std::promise<void> batch_read;
+    std::thread searcher([&, read = batch_read.get_future()] {
         std::this_thread::sleep_for(50ms);
-        for (std::size_t i = 3; i < 3 + search_cache::follow_batch_rows; ++i)
+        for (std::size_t i = 3; i < second_batch + search_cache::follow_batch_rows; ++i)
+        {
+            if (i == second_batch + 10)
+                std::this_thread::sleep_for(50ms); // the follower is woken at 259 meanwhile
             run.append({.path = L"C:\\row" + std::to_wstring(i)});
-        std::this_thread::sleep_for(50ms);
+        }
+        read.wait_for(10s);
         run.append({.path = L"C:\\last"});
         run.finish();
     });
     start = std::chrono::steady_clock::now();
-    progress = cache.follow(follower.running, 3, 10s);
+    progress = cache.follow(follower.running, second_batch, 10s);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "woken by a full batch";
+    batch_read.set_value();
     EXPECT_EQ(progress.records.size(), search_cache::follow_batch_rows);
-    progress = cache.follow(follower.running, 3 + search_cache::follow_batch_rows, 10s);
+    progress = cache.follow(follower.running, second_batch + search_cache::follow_batch_rows, 10s);
     searcher.join();
     ASSERT_EQ(progress.records.size(), 1u);
     EXPECT_EQ(progress.records[0].path, L"C:\\last");
