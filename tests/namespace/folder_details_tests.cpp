@@ -169,9 +169,6 @@ TEST_F(folder_details, column_states_teach_the_column_numbers_and_virtual_items_
     EXPECT_EQ(folder->GetDetailsOf(nullptr, size, &ours), S_OK);
     EXPECT_EQ(desktop->GetDetailsOf(nullptr, size, &theirs), S_OK);
     EXPECT_EQ(details_text(S_OK, ours), details_text(S_OK, theirs));
-    SHCOLUMNID mapped{};
-    EXPECT_EQ(folder->MapColumnToSCID(size, &mapped), S_OK);
-    EXPECT_TRUE(same_property_key(mapped, size_key));
 }
 
 // -1 marks a column number not learned yet; the index 0xFFFFFFFF, the same bits, is no column at all.
