@@ -6,6 +6,7 @@
 #include "namespace/shell_folder_view_cb.h"
 
 #include "items/path_cache.h"
+#include "namespace/folder_columns.h"
 #include "items/search_and_action_item_data.h"
 #include "search/search_cache.h"
 
@@ -17,11 +18,6 @@
 namespace
 {
 using folder_test::pump_until;
-
-bool same_key(const PROPERTYKEY& a, const PROPERTYKEY& b)
-{
-    return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
-}
 
 // A one-item absolute list standing for a saved search of ours.
 unique_absolute_id_list our_folder_list()
@@ -147,7 +143,7 @@ TEST(shell_folder_view_cb, the_view_gets_its_columns_and_mode_once_it_is_handed_
             for (std::size_t i = 0; i < r.infos; ++i)
             {
                 const auto& [key, info] = view.column_infos[i];
-                EXPECT_TRUE(same_key(key, view.columns_set[i])) << i;
+                EXPECT_TRUE(same_property_key(key, view.columns_set[i])) << i;
                 EXPECT_EQ(info.cbSize, 184u);
                 EXPECT_EQ(info.dwMask, 0x11u);
                 EXPECT_EQ(info.dwState, 1u);
@@ -156,7 +152,7 @@ TEST(shell_folder_view_cb, the_view_gets_its_columns_and_mode_once_it_is_handed_
             }
             if (r.infos)
             {
-                EXPECT_TRUE(same_key(view.columns_set[5], people));
+                EXPECT_TRUE(same_property_key(view.columns_set[5], people));
             }
             EXPECT_EQ(callback->MessageSFVCB(SFVM_WINDOWCREATED, 0, 0), S_OK);
             EXPECT_EQ(callback->MessageSFVCB(SFVM_BACKGROUNDENUMDONE, 0, 0), S_OK);
@@ -195,8 +191,7 @@ TEST(shell_folder_view_cb, answers_each_message_as_the_view_expects)
         {"an update", SFVM_FSNOTIFY, 0, SHCNE_UPDATEITEM, S_OK},
         {"a rename", SFVM_FSNOTIFY, 0, SHCNE_RENAMEITEM, E_NOTIMPL},
         {"background enumeration", SFVM_BACKGROUNDENUM, 0, 0, S_OK},
-        {"a message we leave alone", SFVM_GETSORTDEFAULTS, 0, 0, E_NOTIMPL},
-        {"another", SFVM_COLUMNCLICK, 3, 0, E_NOTIMPL},
+        {"a message we leave alone", SFVM_COLUMNCLICK, 3, 0, E_NOTIMPL},
         {"notify without pointers", SFVM_GETNOTIFY, 0, 0, S_OK},
     };
     for (const auto& [name, message, wparam, lparam, expected] : rows)
