@@ -271,7 +271,6 @@ TEST_F(explorer_browser_test, view_shows_folders_searches_results_and_pins_then_
         // the order of the prefixes (2 before 10, unnumbered last), not the alphabetical one.
         {pins_root, {L"Photos", L"Work"}},
         {pins_root + L"\\Work", {L"plan.txt", L"budget.csv", L"notes.txt"}, true},
-        {pins_root + L"\\Photos", {L"beach.jpg"}},
     };
 
     {
