@@ -149,12 +149,11 @@ TEST(folder_background_menu_child, DISABLED_customize_navigation_without_the_app
 {
     if (test_support::environment_value(L"VELMORA_TEST_MISSING_APP").empty())
         GTEST_SKIP() << "run by customize_navigation_without_the_app_fails";
-    const auto previous = settings_app_detail::replace_route_choice(
-        []() noexcept { return settings_app_detail::launch_route::direct; });
+    // The child runs this test only, so the route is not given back.
+    settings_app_detail::replace_route_choice([]() noexcept { return settings_app_detail::launch_route::direct; });
     const auto root = make_root(false);
     auto info = command(MAKEINTRESOURCEA(1));
     EXPECT_EQ(hex(root->InvokeCommand(&info)), hex(E_FAIL));
-    settings_app_detail::replace_route_choice(previous);
 }
 
 TEST_F(folder_background_menu, customize_navigation_without_the_app_fails)

@@ -1,7 +1,7 @@
-// Item identifiers: the persistent 12064-byte layout the constructors produce, truncation of each
-// text field, change stamps, the filters that drop search results, and the names and folders read from
-// paths, and which records are ours. Ours whose fields lack their NUL: hostile_identifiers and the item
-// identifier fuzzer.
+// Item identifiers: what the constructors write into each field (the persistent offsets are pinned where
+// the record is declared), truncation of each text field, change stamps, the filters that drop search
+// results, and the names and folders read from paths, and which records are ours. Ours whose fields lack
+// their NUL: hostile_identifiers and the item identifier fuzzer.
 
 #include "items/search_and_action_item_data.h"
 
@@ -26,30 +26,12 @@ const std::vector<all_tags_settings::tag_record> tags = {{.name = L"Family", .ic
 const std::vector<all_people_settings::person_record> people = {{.name = L"Bo"}};
 const std::wstring main_root = L"::{249AE234-08DF-4686-AAF3-5D80A15493BE}\\";
 
-// The identifier's bytes: the layout is checked from them, not from the struct.
-struct id_bytes
+// The text field of `units` characters at that byte offset of the record, up to its NUL.
+std::wstring field_text(const unique_child_id& id, std::size_t offset, std::size_t units)
 {
-    explicit id_bytes(const unique_child_id& id)
-        : bytes(reinterpret_cast<const std::uint8_t*>(id.get()), reinterpret_cast<const std::uint8_t*>(id.get()) + 12066)
-    {
-    }
-    std::uint64_t le(std::size_t offset, std::size_t size) const
-    {
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < size; ++i)
-            value |= static_cast<std::uint64_t>(bytes[offset + i]) << (8 * i);
-        return value;
-    }
-    // The text up to its NUL, or all `units` when there is none.
-    std::wstring text(std::size_t offset, std::size_t units) const
-    {
-        std::wstring result;
-        for (std::size_t i = 0; i < units && le(offset + 2 * i, 2) != 0; ++i)
-            result += static_cast<wchar_t>(le(offset + 2 * i, 2));
-        return result;
-    }
-    std::vector<std::uint8_t> bytes;
-};
+    const auto* text = reinterpret_cast<const wchar_t*>(reinterpret_cast<const std::uint8_t*>(id.get()) + offset);
+    return std::wstring(text, wcsnlen(text, units));
+}
 
 const search_and_action_item_data& data(const unique_child_id& id)
 {
@@ -68,40 +50,30 @@ protected:
     }
 };
 
-TEST_F(item_data_test, fields_sit_at_their_persistent_offsets)
+// A saved search's icon and parameters with their references resolved; a result's keywords and people
+// sorted, so the same values in another order give the same text.
+TEST_F(item_data_test, constructors_resolve_references_and_sort_lists)
 {
-    const query_record search{.name = L"Rated", .order = 7, .icon = L"$tags[0].icon", .query = L"System.Rating >= 63",
+    const query_record search{.name = L"Rated", .icon = L"$tags[0].icon", .query = L"System.Rating >= 63",
                               .action_type = L"toggle_tags", .action_parameters = L"$people[0].name"};
-    const id_bytes saved(create_search_item({.name = L"Photos"}, search, tags, people));
-    // Every constructor starts from one zeroed record of 12064 bytes and the list's terminator.
-    EXPECT_EQ(saved.le(0, 2), 12064u);
-    EXPECT_EQ(saved.bytes[2], static_cast<std::uint8_t>(item_kind::organized_search));
-    EXPECT_EQ(saved.le(12064, 2), 0u) << "ID list terminator";
-    EXPECT_EQ(saved.bytes[3] | saved.bytes[6187] | saved.le(10484, 4) | saved.le(12058, 6), 0u) << "reserved bytes";
-    EXPECT_EQ(saved.le(4, 2), 7u);
-    EXPECT_EQ(saved.text(6, 521), main_root + L"Photos\\Rated");
-    EXPECT_EQ(saved.text(1048, 521), L"family.ico");
-    EXPECT_EQ(saved.text(2090, 2048), L"System.Rating >= 63");
-    EXPECT_EQ(saved.bytes[6186], static_cast<std::uint8_t>(action_type::toggle_tags));
-    EXPECT_EQ(saved.text(6188, 100), L"Bo");
-    EXPECT_EQ(saved.le(10488, 8), 0u) << "saved searches keep stamp 0";
+    const auto saved = create_search_item({.name = L"Photos"}, search, tags, people);
+    EXPECT_EQ(std::wstring(data(saved).icon), L"family.ico");
+    EXPECT_EQ(std::wstring(data(saved).query), L"System.Rating >= 63");
+    EXPECT_EQ(data(saved).action_type, static_cast<std::uint8_t>(action_type::toggle_tags));
+    EXPECT_EQ(std::wstring(data(saved).action_parameters), L"Bo");
+    EXPECT_EQ(data(saved).stamp, 0u) << "saved searches keep stamp 0";
 
-    // Keywords and people are sorted, so the same values in another order give the same text.
     const auto file = make_file(L"b.txt");
     for (const auto& [keywords, names] : {std::pair{std::vector<std::wstring>{L"zeta", L"alpha", L"2024"},
                                                     std::vector<std::wstring>{L"Bo", L"Ann"}},
                                           std::pair{std::vector<std::wstring>{L"2024", L"zeta", L"alpha"},
                                                     std::vector<std::wstring>{L"Ann", L"Bo"}}})
     {
-        const id_bytes result(create_result_item(file, keywords, names));
-        EXPECT_EQ(result.text(6388, 1024), L"2024;alpha;zeta");
-        EXPECT_EQ(result.text(8436, 1024), L"Ann;Bo");
-        EXPECT_EQ(result.le(4, 2), 999u);
-        EXPECT_NE(result.le(10488, 8), 0u);
+        const auto result = create_result_item(file, keywords, names);
+        EXPECT_EQ(std::wstring(data(result).keywords), L"2024;alpha;zeta");
+        EXPECT_EQ(std::wstring(data(result).people), L"Ann;Bo");
+        EXPECT_EQ(data(result).order, 999u);
     }
-    const id_bytes pin(create_pin_item_from_parts(L"C:\\t\\x.doc", L"Pin name", L"C:\\g\\x.lnk"));
-    EXPECT_EQ(pin.text(10496, 260), L"Pin name");
-    EXPECT_EQ(pin.text(11016, 521), L"C:\\g\\x.lnk");
 }
 
 TEST_F(item_data_test, overlong_text_is_cut_to_each_field)
@@ -129,8 +101,7 @@ TEST_F(item_data_test, overlong_text_is_cut_to_each_field)
     for (const auto& r : rows)
     {
         SCOPED_TRACE(r.field);
-        const id_bytes b(r.create());
-        const auto text = b.text(r.offset, r.units);
+        const auto text = field_text(r.create(), r.offset, r.units);
         EXPECT_EQ(text.size(), r.units - 1);
         EXPECT_EQ(text.substr(r.prefix), long_text.substr(0, r.units - 1 - r.prefix));
     }
