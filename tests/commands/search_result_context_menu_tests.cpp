@@ -310,17 +310,13 @@ TEST_F(result_menu_test, command_strings_by_offset_and_offsets_without_a_command
     ASSERT_GE(properties, 100u);
 
     const struct { UINT_PTR offset; UINT type; UINT size; HRESULT result; std::string text; } rows[] = {
-        {0, GCS_VERBA, 64, S_OK, "VLM.OpenFileLocation"},
         {0, GCS_VERBW, 64, S_OK, "VLM.OpenFileLocation"},
         {0, GCS_VERBA, 21, S_OK, "VLM.OpenFileLocation"},
         {0, GCS_VERBA, 20, E_FAIL, ""},
         {0, GCS_VERBW, 20, E_FAIL, ""},
         {0, GCS_HELPTEXTW, 64, E_NOTIMPL, ""},
-        {1, GCS_VERBA, 64, E_INVALIDARG, ""},
-        {2, GCS_VERBW, 64, E_INVALIDARG, ""},
         {99, GCS_VERBA, 64, E_INVALIDARG, ""},
         {properties, GCS_VERBA, 64, S_OK, "properties"},
-        {properties, GCS_VERBW, 64, S_OK, "properties"},
     };
     for (const auto& row : rows)
     {
