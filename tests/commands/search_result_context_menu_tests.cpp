@@ -16,7 +16,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <chrono>
 #include <filesystem>
@@ -121,11 +120,10 @@ struct popup
     HMENU menu;
 };
 
-HRESULT invoke(IContextMenu* menu, UINT offset, HWND owner = nullptr)
+HRESULT invoke(IContextMenu* menu, UINT offset)
 {
     CMINVOKECOMMANDINFO info{};
     info.cbSize = sizeof(info);
-    info.hwnd = owner;
     info.lpVerb = MAKEINTRESOURCEA(offset);
     info.nShow = SW_SHOWNORMAL;
     return menu->InvokeCommand(&info);
@@ -361,8 +359,6 @@ TEST_F(result_menu_test, string_verbs_and_delegated_offsets_reach_the_real_menu)
     narrow.lpVerb = MAKEINTRESOURCEA(100);
     narrow.lpDirectory = "C:\\";
     EXPECT_EQ(hex(menu->InvokeCommand(&narrow)), hex(S_OK));
-    EXPECT_EQ(fake->verb, "#0");
-    EXPECT_EQ(fake->size, sizeof(CMINVOKECOMMANDINFOEX));
     EXPECT_EQ(fake->directory, files().wstring());
     EXPECT_EQ(fake->narrow_directory, files().string());
     fake->answer = E_ACCESSDENIED;
