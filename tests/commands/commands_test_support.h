@@ -27,39 +27,14 @@ inline std::filesystem::path batch_worker_path()
     return test_support::executable_folder() / L"Sortwell.Common.BatchProcessor.exe";
 }
 
-struct batch_worker_record
+// The batch worker stand-in's starts; one without our environment records in `worker_folder`.
+struct batch_worker_recorder : settings_app_test::start_recorder
 {
-    std::wstring command_line;
-    std::wstring arguments;
-    std::optional<std::string> job_file;
-    // False when the worker was started by a process without our environment (Explorer's desktop), which
-    // makes the stand-in record beside itself.
-    bool inherited_environment = true;
-};
-
-// Points the stand-in at a fresh record file for its lifetime (the worker inherits the environment
-// variable). A worker started without our environment records beside itself, in `worker_folder`.
-class batch_worker_recorder
-{
-public:
     explicit batch_worker_recorder(const std::filesystem::path& worker_folder = batch_worker_path().parent_path())
-        : records_(L"VELMORA_BATCH_WORKER_RECORD", L"velmora-test-batch-worker-",
-                   worker_folder / L"Sortwell.Common.BatchProcessor.records.jsonl")
+        : start_recorder(L"VELMORA_BATCH_WORKER_RECORD", L"velmora-test-batch-worker-",
+                         worker_folder / L"Sortwell.Common.BatchProcessor.records.jsonl")
     {
     }
-
-    // Waits until `count` starts have been recorded; answers what is there then.
-    std::vector<batch_worker_record> wait_for(std::size_t count) const
-    {
-        std::vector<batch_worker_record> all;
-        for (const auto& record : settings_app_test::wait_for_starts(records_, count, std::chrono::seconds(30)))
-            all.push_back({record.wide_text("command_line"), record.wide_text("arguments"), record.text("job_file"),
-                           record.inherited_environment});
-        return all;
-    }
-
-private:
-    start_record::record_file records_;
 };
 
 // The text of the error `run` raises, empty when it raises none.

@@ -1,7 +1,7 @@
 #pragma once
-// What the Settings app stand-in ("Velmora.exe" beside the test executable) records of its starts, for
-// any test that starts the Settings app. The recorder also waits for each recorded start to end, so no
-// stand-in is left running in the prefix. The batch worker's recorder waits for its records alike.
+// What the stand-ins beside the test executable, the Settings app ("Velmora.exe") and the batch worker,
+// record of their starts, for any test that starts one. The recorder also waits for each recorded start
+// of the Settings app to end, so no stand-in is left running in the prefix.
 
 #include "base/log.h"
 #include "base/raii.h"
@@ -26,50 +26,43 @@ inline std::filesystem::path settings_app_path()
     return test_support::executable_folder() / L"Velmora.exe";
 }
 
-// The records of `file` once `count` starts have been recorded, else those there are after `patience`.
-inline std::vector<start_record::record> wait_for_starts(const start_record::record_file& file, std::size_t count,
-                                                         std::chrono::milliseconds patience)
-{
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
-    {
-        auto all = file.read();
-        if (all.size() >= count || std::chrono::steady_clock::now() > deadline)
-            return all;
-    }
-}
-
-struct settings_app_record
+// What a stand-in recorded of one start.
+struct start
 {
     std::wstring command_line;
     std::wstring arguments;
-    std::wstring working_directory;
-    DWORD process_id = 0;
-    // False when the app was started by a process without our environment (Explorer's desktop), which
-    // makes the stand-in record beside itself.
+    std::wstring working_directory; // the Settings app's
+    std::optional<std::string> job_file; // the batch worker's: the bytes of the job file it was given
+    DWORD process_id = 0; // the Settings app's
+    // False when a process without our environment (Explorer's desktop) started it, which makes the
+    // stand-in record beside itself.
     bool inherited_environment = true;
 };
+using settings_app_record = start;
 
-// Points the stand-in at a fresh record file for its lifetime (the app inherits the environment
-// variable). An app started without our environment records beside itself, in `app_folder`.
-class settings_app_recorder
+// Points a stand-in at a fresh record file for its lifetime (what it starts inherits the environment
+// variable); a start without our environment records in `fallback_file`, beside the stand-in.
+class start_recorder
 {
 public:
-    explicit settings_app_recorder(const std::filesystem::path& app_folder = settings_app_path().parent_path())
-        : records_(L"VELMORA_SETTINGS_APP_RECORD", L"velmora-test-settings-app-", app_folder / L"Velmora.records.jsonl")
+    start_recorder(const wchar_t* variable, std::wstring_view file_prefix, const std::filesystem::path& fallback_file)
+        : records_(variable, file_prefix, fallback_file)
     {
     }
 
     // Waits until `count` starts have been recorded (at most `patience`) and each recorded process has
     // ended; answers the records there are then.
-    std::vector<settings_app_record> wait_for(std::size_t count,
-                                              std::chrono::milliseconds patience = std::chrono::seconds(30)) const
+    std::vector<start> wait_for(std::size_t count, std::chrono::milliseconds patience = std::chrono::seconds(30)) const
     {
-        std::vector<settings_app_record> all;
-        for (const auto& record : wait_for_starts(records_, count, patience))
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        auto records = records_.read();
+        for (; records.size() < count && std::chrono::steady_clock::now() <= deadline; records = records_.read())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<start> all;
+        for (const auto& record : records)
         {
             all.push_back({record.wide_text("command_line"), record.wide_text("arguments"),
-                           record.wide_text("working_directory"), record.number("process_id"),
+                           record.wide_text("working_directory"), record.text("job_file"), record.number("process_id"),
                            record.inherited_environment});
             const unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, all.back().process_id));
             if (process)
@@ -80,5 +73,14 @@ public:
 
 private:
     start_record::record_file records_;
+};
+
+// The Settings app stand-in's starts; one without our environment records in `app_folder`.
+struct settings_app_recorder : start_recorder
+{
+    explicit settings_app_recorder(const std::filesystem::path& app_folder = settings_app_path().parent_path())
+        : start_recorder(L"VELMORA_SETTINGS_APP_RECORD", L"velmora-test-settings-app-", app_folder / L"Velmora.records.jsonl")
+    {
+    }
 };
 } // namespace settings_app_test

@@ -101,27 +101,6 @@ TEST(resolve_variables, replaces_placeholders_pass_by_pass)
     }
 }
 
-// The module's folder may itself hold placeholder-like text: "$..." stays (pass 1 is past it), "%...%"
-// is expanded by the environment pass.
-TEST(resolve_variables, module_folder_value_goes_through_the_later_passes)
-{
-    commands_test::environment_override variables{{L"VELMORA_TEST_HOME", L"C:\\Home"}};
-    scratch_folder scratch(L"variables");
-    const auto folder = scratch.path() / L"%VELMORA_TEST_HOME%$VLM_Directory";
-    std::filesystem::create_directories(folder);
-    const auto copy = folder / L"module.exe";
-    std::filesystem::copy_file(executable_folder() / L"Sortwell.Common.BatchProcessor.exe", copy);
-    HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(module, nullptr) << GetLastError();
-
-    log_capture capture;
-    const std::wstring resolved = resolve_variables(L"$VLM_Directory\\Pins", module, {}, {});
-    FreeLibrary(module);
-
-    EXPECT_EQ(to_utf8(resolved), to_utf8(scratch.path().wstring() + L"\\C:\\Home$VLM_Directory\\Pins"));
-    EXPECT_TRUE(resolution_errors(capture).empty());
-}
-
 // Texts come from another program's model file and may be hostile: long runs must neither overflow
 // the stack nor take quadratic time.
 TEST(resolve_variables, long_hostile_texts_stay_fast)

@@ -1,5 +1,5 @@
 // The snapshot reader on bytes: every rule broken once turns the whole snapshot down, the limits that
-// still pass, the grammar of catalog identifiers, and the groups a valid snapshot gives.
+// still pass, the grammar of catalog identifiers, and the bound on the folder texts a snapshot gives.
 
 #include "quick_pins/menuwright_snapshot.h"
 
@@ -13,7 +13,6 @@
 
 using menuwright::catalog_kind;
 using menuwright::is_valid_snapshot;
-using menuwright::pin_group_text;
 using menuwright::read_pin_group_texts;
 using namespace menuwright_writer;
 
@@ -236,20 +235,6 @@ TEST(menuwright_snapshot, long_identifier_shared_by_many_items_is_judged_with_it
     EXPECT_TRUE(is_valid_snapshot(model.build()));
     model.item(49).set_text(3, with_tail);
     EXPECT_FALSE(is_valid_snapshot(model.build()));
-}
-
-// The sample's two groups, then those added; duplicates are the store's business.
-TEST(menuwright_snapshot, groups_keep_model_order_and_duplicates)
-{
-    snapshot_builder model = sample_model();
-    model.add_quick_pins_group(u"Reports", u"D:\\Other reports");
-    model.add_catalog_item(u"product:quick-pinsx");
-    model.add_quick_pins_group(u"Archive", u"%userprofile%\\reports");
-    const std::vector<pin_group_text> expected = {{u"Reports", u"%USERPROFILE%\\Reports"},
-                                                  {u"Inbox", u""},
-                                                  {u"Reports", u"D:\\Other reports"},
-                                                  {u"Archive", u"%userprofile%\\reports"}};
-    EXPECT_EQ(read_pin_group_texts(model.build()), expected);
 }
 
 // Menuwright interns texts: a few kilobytes of snapshot must not expand into gigabytes of folder texts.
