@@ -113,14 +113,14 @@ void details_benchmark(search_and_action_shell_folder* folder, const std::filesy
             theirs = std::min(theirs, benchmark_support::nanoseconds_per_call(
                                           [&] {
                                               SHELLDETAILS details{};
-                                              sink += SUCCEEDED(parent->GetDetailsOf(last, column, &details));
+                                              sink = sink + SUCCEEDED(parent->GetDetailsOf(last, column, &details));
                                               free_details(details);
                                           },
                                           2000));
             ours = std::min(ours, benchmark_support::nanoseconds_per_call(
                                       [&] {
                                           SHELLDETAILS details{};
-                                          sink += SUCCEEDED(folder->GetDetailsOf(item.get(), column, &details));
+                                          sink = sink + SUCCEEDED(folder->GetDetailsOf(item.get(), column, &details));
                                           free_details(details);
                                       },
                                       2000));
@@ -178,7 +178,7 @@ void sort_benchmark(search_and_action_shell_folder* folder)
                                                                                     b->second.data(), b->second.size());
                                               return r < 0;
                                           });
-                                          sink += plain_order.size();
+                                          sink = sink + plain_order.size();
                                       },
                                       1, 3));
         ours = std::min(ours, benchmark_support::nanoseconds_per_call(
@@ -192,7 +192,7 @@ void sort_benchmark(search_and_action_shell_folder* folder)
                                               reinterpret_cast<PCUIDLIST_RELATIVE>(&b->record));
                                           return static_cast<short>(HRESULT_CODE(hr)) < 0;
                                       });
-                                      sink += order.size();
+                                      sink = sink + order.size();
                                   },
                                   1, 3));
     }
@@ -244,14 +244,14 @@ void row_update_benchmark(const std::filesystem::path& scratch)
                                           std::size_t found = 0;
                                           for (const auto& path : lowered)
                                               found += path == wanted;
-                                          sink += found;
+                                          sink = sink + found;
                                       },
                                       200));
         ours = std::min(ours, benchmark_support::nanoseconds_per_call(
                                   [&] {
                                       wchar_t path[520] = {};
                                       if (callback->updated_file_path(saved.get(), path))
-                                          sink += callback->update_listed_row(path);
+                                          sink = sink + callback->update_listed_row(path);
                                   },
                                   200));
     }
@@ -261,11 +261,11 @@ void row_update_benchmark(const std::filesystem::path& scratch)
     // Where the time goes: each step alone.
     wchar_t path[520] = {};
     const double filter = benchmark_support::nanoseconds_per_call(
-        [&] { sink += callback->updated_file_path(saved.get(), path); }, 200);
+        [&] { sink = sink + callback->updated_file_path(saved.get(), path); }, 200);
     const double lookup = benchmark_support::nanoseconds_per_call(
-        [&] { sink += process_search_cache().has_listed_record(path); }, 200);
+        [&] { sink = sink + process_search_cache().has_listed_record(path); }, 200);
     const double identifier = benchmark_support::nanoseconds_per_call(
-        [&] { sink += static_cast<bool>(create_result_item(path, {L"Work"}, {})); }, 200);
+        [&] { sink = sink + static_cast<bool>(create_result_item(path, {L"Work"}, {})); }, 200);
     const auto item = create_result_item(path, {L"Work"}, {});
     unique_absolute_id_list announced(ILCombine(reinterpret_cast<PCIDLIST_ABSOLUTE>(folder_item.get()), item.get()));
     const double announce = benchmark_support::nanoseconds_per_call(

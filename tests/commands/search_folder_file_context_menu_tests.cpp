@@ -59,7 +59,9 @@ com_ptr<search_and_action_shell_folder> registered_root(unique_absolute_id_list&
     EXPECT_EQ(SHParseDisplayName(main_root_parsing_name, nullptr, root.put(), 0, nullptr), S_OK);
     EXPECT_EQ(search_and_action_shell_folder::create_folder(false, folder.put()), S_OK);
     if (root && folder)
+    {
         EXPECT_EQ(folder->Initialize(root.get()), S_OK);
+    }
     return folder;
 }
 
@@ -77,7 +79,8 @@ com_ptr<IContextMenu> menu_for(search_and_action_shell_folder* folder, const uni
 
 HRESULT invoke(IContextMenu* menu, const char* verb)
 {
-    CMINVOKECOMMANDINFO info{sizeof(info)};
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof(info);
     info.lpVerb = verb;
     info.nShow = SW_SHOWNORMAL;
     return menu->InvokeCommand(&info);
@@ -129,7 +132,8 @@ std::set<DWORD> started_explorers()
 {
     std::set<DWORD> found;
     const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{sizeof(entry)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
     for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
             found.insert(entry.th32ProcessID);
@@ -186,7 +190,9 @@ TEST_F(folder_item_menu, query_context_menu_inserts_open_as_default_and_the_rest
             GetMenuStringW(popup, i, text, 64, MF_BYPOSITION);
             texts.push_back(text);
             if (i >= 1 && i + 1 < GetMenuItemCount(popup))
+            {
                 EXPECT_EQ(GetMenuItemID(popup, i), static_cast<UINT>(100 + i - 1));
+            }
         }
         EXPECT_EQ(texts, row.texts);
         EXPECT_EQ(GetMenuDefaultItem(popup, FALSE, 0), 100u);
@@ -218,10 +224,8 @@ TEST_F(folder_item_menu, get_command_string_answers_verbs_and_help_texts_within_
         EXPECT_EQ(menu->GetCommandString(row.offset, row.type, nullptr,
                                          unicode ? reinterpret_cast<char*>(wide) : narrow, row.size),
                   row.result);
-        if (unicode || row.result != S_OK)
-            EXPECT_EQ(to_utf8(wide), row.text);
-        if (!unicode)
-            EXPECT_EQ(std::string(narrow), row.result == S_OK ? row.text : "untouched");
+        EXPECT_EQ(to_utf8(wide), unicode || row.result != S_OK ? row.text : "untouched");
+        EXPECT_EQ(std::string(narrow), !unicode && row.result == S_OK ? row.text : "untouched");
     }
 }
 

@@ -171,7 +171,8 @@ std::string describe(const outcome& result)
 report drive(const operation& op)
 {
     const std::string& name = op.name;
-    report result{.name = name};
+    report result;
+    result.name = name;
     EXPECT_TRUE(module_idle()) << name << ": an object is alive before the operation";
     int faults = 0;
     const auto fault = [&](std::uint64_t n, const std::string& what) {
