@@ -62,6 +62,12 @@ TEST_F(item_data_test, constructors_resolve_references_and_sort_lists)
     EXPECT_EQ(data(saved).action_type, static_cast<std::uint8_t>(action_type::toggle_tags));
     EXPECT_EQ(std::wstring(data(saved).action_parameters), L"Bo");
     EXPECT_EQ(data(saved).stamp, 0u) << "saved searches keep stamp 0";
+    int reserved = data(saved).reserved_1 | data(saved).reserved_2;
+    for (const auto byte : data(saved).reserved_3)
+        reserved |= byte;
+    for (const auto byte : data(saved).reserved_4)
+        reserved |= byte;
+    EXPECT_EQ(reserved, 0) << "identifiers are persisted as they are: no stray bytes in the reserved fields";
 
     const auto file = make_file(L"b.txt");
     for (const auto& [keywords, names] : {std::pair{std::vector<std::wstring>{L"zeta", L"alpha", L"2024"},
