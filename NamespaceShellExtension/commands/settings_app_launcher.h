@@ -14,8 +14,9 @@
 namespace settings_app
 {
 // The Settings app could not be started. what() is "Unable to launch <path>: error <code>" (direct
-// start) or "Unable to launch <path>" (shell start and its fallback). Callers that answer an HRESULT
-// map it to HRESULT_FROM_WIN32(code), or E_FAIL when code is 0.
+// start) or "Unable to launch <path>" (shell start and its fallback). The folder-item menu's "Customize
+// Sortwell" answers HRESULT_FROM_WIN32(code), or E_FAIL when code is 0; the roots' "Customize navigation"
+// answers E_FAIL for any failure.
 class launch_error : public std::runtime_error
 {
 public:
