@@ -491,7 +491,8 @@ class dialog_answer
 public:
     explicit dialog_answer(int button)
         : thread_([this, button] {
-              for (int i = 0; i < 200 && !window_; ++i, std::this_thread::sleep_for(25ms))
+              // Shown, not just found: a dialog is found while its controls are still being made.
+              for (int i = 0; i < 200 && !(window_ && IsWindowVisible(window_)); ++i, std::this_thread::sleep_for(25ms))
                   window_ = FindWindowW(nullptr, L"Delete");
               if (!window_)
                   return;

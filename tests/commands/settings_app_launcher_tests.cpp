@@ -113,7 +113,8 @@ TEST(launch_settings_app_child, DISABLED_missing_app)
     const auto item = create_search_item({.name = L"Reports"}, {.name = L"Q1", .query = L"kind:doc"}, {}, {});
     com_ptr<IContextMenu> menu;
     ASSERT_EQ(create_search_folder_file_context_menu(nullptr, item.get(), IID_IContextMenu, menu.put_void()), S_OK);
-    CMINVOKECOMMANDINFO customize{sizeof(customize)};
+    CMINVOKECOMMANDINFO customize{};
+    customize.cbSize = sizeof(customize);
     customize.lpVerb = MAKEINTRESOURCEA(2);
     EXPECT_EQ(menu->InvokeCommand(&customize), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
