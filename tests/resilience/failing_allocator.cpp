@@ -13,7 +13,18 @@ std::atomic<bool> armed{false};
 std::atomic<std::uint64_t> counted{0};
 std::atomic<std::uint64_t> failing{0};
 std::atomic<DWORD> failed_on{0};
-thread_local int exempt_depth = 0;
+// The exemptions of each thread, in a slot of the system's thread-local storage: some threads of ARM64
+// Wine have no storage for `thread_local` variables.
+DWORD exempt_slot() noexcept
+{
+    static const DWORD slot = TlsAlloc();
+    return slot;
+}
+
+INT_PTR exempt_depth() noexcept
+{
+    return reinterpret_cast<INT_PTR>(TlsGetValue(exempt_slot()));
+}
 
 // With VELMORA_ALLOCATION_BACKTRACE set, the failing allocation prints its return addresses, for
 // x86_64-w64-mingw32-addr2line -f -C -e allocation_failure_tests.exe <addresses>.
@@ -30,7 +41,7 @@ void print_backtrace() noexcept
 
 bool fails_now() noexcept
 {
-    if (!armed.load(std::memory_order_acquire) || exempt_depth > 0)
+    if (!armed.load(std::memory_order_acquire) || exempt_depth() > 0)
         return false;
     const std::uint64_t number = counted.fetch_add(1) + 1;
     if (number != failing.load())
@@ -70,8 +81,8 @@ void disarm() noexcept
 
 bool failure_reached() noexcept { return failed_on.load() != 0; }
 DWORD failed_thread() noexcept { return failed_on.load(); }
-exempt::exempt() noexcept { ++exempt_depth; }
-exempt::~exempt() { --exempt_depth; }
+exempt::exempt() noexcept { TlsSetValue(exempt_slot(), reinterpret_cast<void*>(exempt_depth() + 1)); }
+exempt::~exempt() { TlsSetValue(exempt_slot(), reinterpret_cast<void*>(exempt_depth() - 1)); }
 } // namespace failing_allocator
 
 // The replaced forms: the throwing ones throw std::bad_alloc where the nothrow ones answer null.
